@@ -1,0 +1,49 @@
+#pragma once
+// Files and folders. Paths are UTF-16 in the form of the host system
+// ("C:\A\b.txt" on Windows, "/a/b.txt" on POSIX); the product joins them with
+// JoinPath so that both forms work.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/result.h"
+
+namespace platform {
+
+struct DirEntry {
+  std::u16string name;
+  bool is_directory = false;
+  uint64_t size = 0;
+};
+
+enum class KnownFolder { Documents, Temp };
+
+class IFileSystem {
+ public:
+  virtual ~IFileSystem() = default;
+  virtual bool Exists(std::u16string_view path) = 0;
+  virtual bool IsDirectory(std::u16string_view path) = 0;
+  virtual std::optional<uint64_t> FileSize(std::u16string_view path) = 0;
+  // Creates the folder with all missing parents; an existing folder is success.
+  virtual Result CreateDirectories(std::u16string_view path) = 0;
+  virtual Result ReadFile(std::u16string_view path, std::string& bytes) = 0;
+  // Writes to a sibling temporary file and renames it over `path`, so that a
+  // reader sees the old or the new content, never a torn one.
+  virtual Result WriteFileAtomic(std::u16string_view path, std::string_view bytes) = 0;
+  virtual Result Rename(std::u16string_view from, std::u16string_view to) = 0;
+  virtual Result RemoveFile(std::u16string_view path) = 0;
+  virtual Result RemoveTree(std::u16string_view path) = 0;
+  virtual Result List(std::u16string_view folder, std::vector<DirEntry>& entries) = 0;
+  virtual std::optional<std::u16string> GetKnownFolder(KnownFolder which) = 0;
+};
+
+IFileSystem& SystemFileSystem();
+
+char16_t PathSeparator();
+std::u16string JoinPath(std::u16string_view folder, std::u16string_view name);
+// Full path of the running executable.
+std::u16string ExecutablePath();
+
+}  // namespace platform

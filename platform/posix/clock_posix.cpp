@@ -1,0 +1,97 @@
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "platform/clock.h"
+
+namespace platform {
+
+uint64_t TickCountMs() {
+  timespec ts{};
+  ::clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<uint64_t>(ts.tv_sec) * 1000 + static_cast<uint64_t>(ts.tv_nsec) / 1000000;
+}
+
+uint64_t ThreadCpuTime100ns() {
+  timespec ts{};
+  ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return static_cast<uint64_t>(ts.tv_sec) * 10000000 + static_cast<uint64_t>(ts.tv_nsec) / 100;
+}
+
+unsigned ProcessorCount() {
+  unsigned n = std::thread::hardware_concurrency();
+  return n ? n : 1;
+}
+
+uint32_t CurrentThreadId() { return static_cast<uint32_t>(::syscall(SYS_gettid)); }
+
+namespace {
+
+// One thread per timer: the product has a handful of timers at most. The
+// state is shared with the thread so that a timer destroyed from inside its
+// own callback does not pull the floor from under that thread.
+struct TimerState {
+  std::function<void()> callback;
+  std::mutex mutex;
+  std::condition_variable cv;
+  bool stop = false;
+};
+
+class ThreadTimer final : public TimerQueue::Timer {
+ public:
+  ThreadTimer(uint32_t due_ms, uint32_t period_ms, std::function<void()> callback)
+      : state_(std::make_shared<TimerState>()) {
+    state_->callback = std::move(callback);
+    thread_ = std::thread([state = state_, due_ms, period_ms] {
+      std::unique_lock lock(state->mutex);
+      auto wait = std::chrono::milliseconds(due_ms);
+      for (;;) {
+        if (state->cv.wait_for(lock, wait, [&] { return state->stop; })) return;
+        lock.unlock();
+        try {
+          state->callback();
+        } catch (...) {
+        }
+        lock.lock();
+        if (period_ms == 0) return;
+        wait = std::chrono::milliseconds(period_ms);
+      }
+    });
+  }
+
+  ~ThreadTimer() override {
+    {
+      std::lock_guard lock(state_->mutex);
+      state_->stop = true;
+    }
+    state_->cv.notify_all();
+    if (thread_.get_id() == std::this_thread::get_id()) {
+      thread_.detach();
+    } else {
+      thread_.join();
+    }
+  }
+
+ private:
+  std::shared_ptr<TimerState> state_;
+  std::thread thread_;
+};
+
+class ThreadTimerQueue final : public TimerQueue {
+ public:
+  std::unique_ptr<Timer> Start(uint32_t due_ms, uint32_t period_ms,
+                               std::function<void()> callback) override {
+    return std::make_unique<ThreadTimer>(due_ms, period_ms, std::move(callback));
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<TimerQueue> TimerQueue::Create() { return std::make_unique<ThreadTimerQueue>(); }
+
+}  // namespace platform

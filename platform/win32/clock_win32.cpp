@@ -1,0 +1,77 @@
+#include <windows.h>
+
+#include "platform/clock.h"
+
+namespace platform {
+
+uint64_t TickCountMs() { return ::GetTickCount64(); }
+
+uint64_t ThreadCpuTime100ns() {
+  FILETIME created, exited, kernel, user;
+  if (!::GetThreadTimes(::GetCurrentThread(), &created, &exited, &kernel, &user)) return 0;
+  auto v = [](const FILETIME& f) { return (static_cast<uint64_t>(f.dwHighDateTime) << 32) | f.dwLowDateTime; };
+  return v(kernel) + v(user);
+}
+
+unsigned ProcessorCount() {
+  SYSTEM_INFO si;
+  ::GetSystemInfo(&si);
+  return si.dwNumberOfProcessors ? si.dwNumberOfProcessors : 1;
+}
+
+uint32_t CurrentThreadId() { return ::GetCurrentThreadId(); }
+
+namespace {
+
+struct TimerContext {
+  std::function<void()> callback;
+};
+
+void CALLBACK OnTimer(void* param, BOOLEAN) {
+  try {
+    static_cast<TimerContext*>(param)->callback();
+  } catch (...) {
+  }
+}
+
+class Win32Timer final : public TimerQueue::Timer {
+ public:
+  Win32Timer(HANDLE queue, std::unique_ptr<TimerContext> ctx) : queue_(queue), ctx_(std::move(ctx)) {}
+  bool Start(uint32_t due_ms, uint32_t period_ms) {
+    return ::CreateTimerQueueTimer(&timer_, queue_, OnTimer, ctx_.get(), due_ms, period_ms, WT_EXECUTEDEFAULT);
+  }
+  ~Win32Timer() override {
+    // INVALID_HANDLE_VALUE: wait for a callback that is running to finish.
+    if (timer_) ::DeleteTimerQueueTimer(queue_, timer_, INVALID_HANDLE_VALUE);
+  }
+
+ private:
+  HANDLE queue_;
+  HANDLE timer_ = nullptr;
+  std::unique_ptr<TimerContext> ctx_;
+};
+
+class Win32TimerQueue final : public TimerQueue {
+ public:
+  Win32TimerQueue() : queue_(::CreateTimerQueue()) {}
+  ~Win32TimerQueue() override {
+    if (queue_) ::DeleteTimerQueueEx(queue_, INVALID_HANDLE_VALUE);
+  }
+  std::unique_ptr<Timer> Start(uint32_t due_ms, uint32_t period_ms, std::function<void()> callback) override {
+    if (!queue_) return nullptr;
+    auto ctx = std::make_unique<TimerContext>();
+    ctx->callback = std::move(callback);
+    auto timer = std::make_unique<Win32Timer>(queue_, std::move(ctx));
+    if (!timer->Start(due_ms, period_ms)) return nullptr;
+    return timer;
+  }
+
+ private:
+  HANDLE queue_;
+};
+
+}  // namespace
+
+std::unique_ptr<TimerQueue> TimerQueue::Create() { return std::make_unique<Win32TimerQueue>(); }
+
+}  // namespace platform
