@@ -1,0 +1,87 @@
+#include "sqlite_db.h"
+
+namespace cloudserver {
+
+Statement::Statement(sqlite3* db, std::string_view sql) : db_(db) {
+  if (sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()), &stmt_, nullptr) != SQLITE_OK)
+    throw DbError(std::string("prepare: ") + sqlite3_errmsg(db) + ": " + std::string(sql));
+}
+
+Statement::~Statement() { sqlite3_finalize(stmt_); }
+
+Statement& Statement::Bind(int pos, std::string_view text) {
+  if (sqlite3_bind_text(stmt_, pos, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT) != SQLITE_OK)
+    throw DbError(std::string("bind: ") + sqlite3_errmsg(db_));
+  return *this;
+}
+
+Statement& Statement::Bind(int pos, int64_t value) {
+  if (sqlite3_bind_int64(stmt_, pos, value) != SQLITE_OK)
+    throw DbError(std::string("bind: ") + sqlite3_errmsg(db_));
+  return *this;
+}
+
+bool Statement::Step() {
+  int rc = sqlite3_step(stmt_);
+  if (rc == SQLITE_ROW) return true;
+  if (rc == SQLITE_DONE) return false;
+  throw DbError(std::string("step: ") + sqlite3_errmsg(db_));
+}
+
+int Statement::Run() {
+  while (Step()) {
+  }
+  return sqlite3_changes(db_);
+}
+
+void Statement::Reset() {
+  sqlite3_reset(stmt_);
+  sqlite3_clear_bindings(stmt_);
+}
+
+std::string Statement::Text(int col) const {
+  const unsigned char* p = sqlite3_column_text(stmt_, col);
+  if (!p) return {};
+  return std::string(reinterpret_cast<const char*>(p), static_cast<size_t>(sqlite3_column_bytes(stmt_, col)));
+}
+
+int64_t Statement::Int(int col) const { return sqlite3_column_int64(stmt_, col); }
+
+bool Statement::IsNull(int col) const { return sqlite3_column_type(stmt_, col) == SQLITE_NULL; }
+
+Database::Database(const std::string& path) {
+  if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr) !=
+      SQLITE_OK) {
+    std::string msg = db_ ? sqlite3_errmsg(db_) : "out of memory";
+    sqlite3_close(db_);
+    throw DbError("open " + path + ": " + msg);
+  }
+  sqlite3_busy_timeout(db_, 5000);
+}
+
+Database::~Database() { sqlite3_close(db_); }
+
+void Database::Exec(std::string_view sql) {
+  char* err = nullptr;
+  std::string s(sql);
+  if (sqlite3_exec(db_, s.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
+    std::string msg = err ? err : "unknown";
+    sqlite3_free(err);
+    throw DbError("exec: " + msg);
+  }
+}
+
+std::optional<std::string> Database::QueryText(std::string_view sql, std::string_view arg) {
+  Statement st = Prepare(sql);
+  st.Bind(1, arg);
+  if (!st.Step()) return std::nullopt;
+  return st.Text(0);
+}
+
+int64_t Database::QueryInt(std::string_view sql, std::string_view arg) {
+  Statement st = Prepare(sql);
+  st.Bind(1, arg);
+  return st.Step() ? st.Int(0) : 0;
+}
+
+}  // namespace cloudserver

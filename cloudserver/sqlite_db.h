@@ -1,0 +1,103 @@
+#pragma once
+// Thin RAII layer over the SQLite C API: one connection, prepared statements,
+// and a transaction guard that rolls back unless committed.
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace cloudserver {
+
+class DbError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class Statement {
+ public:
+  Statement(sqlite3* db, std::string_view sql);
+  ~Statement();
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+
+  Statement& Bind(int pos, std::string_view text);
+  Statement& Bind(int pos, int64_t value);
+  Statement& Bind(int pos, int value) { return Bind(pos, static_cast<int64_t>(value)); }
+  // Binds 1..N in order.
+  template <typename... Args>
+  Statement& BindAll(const Args&... args) {
+    int pos = 1;
+    (BindOne(pos++, args), ...);
+    return *this;
+  }
+
+  // True while a row is available.
+  bool Step();
+  // Runs to completion; returns the number of rows changed.
+  int Run();
+  void Reset();
+
+  std::string Text(int col) const;
+  int64_t Int(int col) const;
+  bool IsNull(int col) const;
+
+ private:
+  void BindOne(int pos, std::string_view v) { Bind(pos, v); }
+  void BindOne(int pos, const std::string& v) { Bind(pos, std::string_view(v)); }
+  void BindOne(int pos, const char* v) { Bind(pos, std::string_view(v)); }
+  void BindOne(int pos, int64_t v) { Bind(pos, v); }
+  void BindOne(int pos, int v) { Bind(pos, static_cast<int64_t>(v)); }
+  void BindOne(int pos, uint64_t v) { Bind(pos, static_cast<int64_t>(v)); }
+
+  sqlite3* db_;
+  sqlite3_stmt* stmt_ = nullptr;
+};
+
+class Database {
+ public:
+  explicit Database(const std::string& path);
+  ~Database();
+  Database(const Database&) = delete;
+  Database& operator=(const Database&) = delete;
+
+  void Exec(std::string_view sql);
+  Statement Prepare(std::string_view sql) { return Statement(db_, sql); }
+  int64_t Changes() const { return sqlite3_changes64(db_); }
+
+  // Single-value helpers.
+  std::optional<std::string> QueryText(std::string_view sql, std::string_view arg);
+  int64_t QueryInt(std::string_view sql, std::string_view arg);
+
+ private:
+  sqlite3* db_ = nullptr;
+};
+
+// Rolls back on scope exit unless Commit() ran, so an error thrown half-way
+// leaves the database as it was.
+class Transaction {
+ public:
+  explicit Transaction(Database& db) : db_(db) { db_.Exec("BEGIN IMMEDIATE"); }
+  ~Transaction() {
+    if (!done_) {
+      try {
+        db_.Exec("ROLLBACK");
+      } catch (...) {
+      }
+    }
+  }
+  void Commit() {
+    db_.Exec("COMMIT");
+    done_ = true;
+  }
+  Transaction(const Transaction&) = delete;
+  Transaction& operator=(const Transaction&) = delete;
+
+ private:
+  Database& db_;
+  bool done_ = false;
+};
+
+}  // namespace cloudserver
