@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -113,6 +114,23 @@ class PosixFileSystem final : public IFileSystem {
     return kOk;
   }
 
+  Result AppendFile(std::u16string_view path, std::string_view bytes) override {
+    int fd = ::open(Utf16ToUtf8(path).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0) return FromErrno(errno);
+    size_t done = 0;
+    while (done < bytes.size()) {
+      ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        int e = errno;
+        ::close(fd);
+        return FromErrno(e);
+      }
+      done += static_cast<size_t>(n);
+    }
+    return ::close(fd) == 0 ? kOk : FromErrno(errno);
+  }
+
   Result Rename(std::u16string_view from, std::u16string_view to) override {
     if (::rename(Utf16ToUtf8(from).c_str(), Utf16ToUtf8(to).c_str()) != 0) return FromErrno(errno);
     return kOk;
@@ -142,6 +160,8 @@ class PosixFileSystem final : public IFileSystem {
       std::error_code ec2;
       e.is_directory = it->is_directory(ec2);
       if (!e.is_directory) e.size = it->file_size(ec2);
+      struct stat st {};
+      if (::stat(it->path().c_str(), &st) == 0) e.modified_unix = st.st_mtime;
       entries.push_back(std::move(e));
     }
     return kOk;

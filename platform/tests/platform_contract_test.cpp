@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <ctime>
 #include <chrono>
 #include <thread>
 
@@ -189,6 +191,15 @@ TEST(Files, CreateWriteReadListRemove) {
   EXPECT_EQ(entries[0].name, u"文件.bin");
   EXPECT_FALSE(entries[0].is_directory);
   EXPECT_EQ(entries[0].size, 5u);
+  // Written moments ago, by a clock that agrees with the file system's.
+  EXPECT_LT(std::llabs(entries[0].modified_unix - static_cast<long long>(std::time(nullptr))), 120);
+
+  const std::u16string appended = JoinPath(deeper, u"log.txt");
+  ASSERT_EQ(fs.AppendFile(appended, "one\r\n"), kOk);
+  ASSERT_EQ(fs.AppendFile(appended, "two\r\n"), kOk);
+  ASSERT_EQ(fs.ReadFile(appended, back), kOk);
+  EXPECT_EQ(back, "one\r\ntwo\r\n");
+  ASSERT_EQ(fs.RemoveFile(appended), kOk);
 
   const std::u16string moved = JoinPath(deep, u"moved.bin");
   ASSERT_EQ(fs.Rename(file, moved), kOk);
@@ -359,6 +370,13 @@ TEST(Clock, TimersFireAndStop) {
   EXPECT_TRUE(WaitFor([&] { return once == 1; }));
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_EQ(once, 1);
+
+  // Wall clock and local time agree with the C library's.
+  int64_t now_ms = UnixTimeMs();
+  EXPECT_LT(std::llabs(now_ms / 1000 - static_cast<long long>(std::time(nullptr))), 5);
+  std::tm local = LocalTime(86400 * 365);
+  EXPECT_GE(local.tm_year, 70);
+  EXPECT_LE(local.tm_year, 71);
 
   uint64_t cpu0 = ThreadCpuTime100ns();
   uint64_t t0 = TickCountMs();

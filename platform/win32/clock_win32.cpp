@@ -6,6 +6,20 @@ namespace platform {
 
 uint64_t TickCountMs() { return ::GetTickCount64(); }
 
+int64_t UnixTimeMs() {
+  FILETIME ft;
+  ::GetSystemTimeAsFileTime(&ft);
+  uint64_t t = (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+  return static_cast<int64_t>(t / 10000) - 11644473600000ll;  // FILETIME counts from 1601
+}
+
+std::tm LocalTime(int64_t unix_seconds) {
+  std::time_t t = static_cast<std::time_t>(unix_seconds);
+  std::tm out{};
+  ::localtime_s(&out, &t);
+  return out;
+}
+
 uint64_t ThreadCpuTime100ns() {
   FILETIME created, exited, kernel, user;
   if (!::GetThreadTimes(::GetCurrentThread(), &created, &exited, &kernel, &user)) return 0;

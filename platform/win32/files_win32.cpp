@@ -97,6 +97,21 @@ class Win32FileSystem final : public IFileSystem {
     return kOk;
   }
 
+  Result AppendFile(std::u16string_view path, std::string_view bytes) override {
+    std::u16string p(path);
+    unique_hfile file(::CreateFileW(W(p), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return LastError();
+    size_t done = 0;
+    while (done < bytes.size()) {
+      DWORD put = 0;
+      DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 30));
+      if (!::WriteFile(file.get(), bytes.data() + done, chunk, &put, nullptr)) return LastError();
+      done += put;
+    }
+    return kOk;
+  }
+
   Result Rename(std::u16string_view from, std::u16string_view to) override {
     std::u16string f(from), t(to);
     return ::MoveFileExW(W(f), W(t), MOVEFILE_REPLACE_EXISTING) ? kOk : LastError();
@@ -136,6 +151,8 @@ class Win32FileSystem final : public IFileSystem {
       e.name = std::move(name);
       e.is_directory = data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
       e.size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+      uint64_t ft = (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+      e.modified_unix = static_cast<int64_t>(ft / 10000000ull) - 11644473600ll;  // FILETIME epoch is 1601
       entries.push_back(std::move(e));
     } while (::FindNextFileW(h, &data));
     ::FindClose(h);

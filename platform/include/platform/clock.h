@@ -1,6 +1,7 @@
 #pragma once
 // Time sources and the periodic timer queue.
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <memory>
 
@@ -9,6 +10,8 @@
 namespace platform {
 
 uint64_t TickCountMs();            // monotonic milliseconds
+int64_t UnixTimeMs();              // wall clock, milliseconds since 1970 (UTC)
+std::tm LocalTime(int64_t unix_seconds);
 uint64_t ThreadCpuTime100ns();     // kernel + user time of the calling thread
 unsigned ProcessorCount();
 uint32_t CurrentThreadId();

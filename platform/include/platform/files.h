@@ -16,6 +16,7 @@ struct DirEntry {
   std::u16string name;
   bool is_directory = false;
   uint64_t size = 0;
+  int64_t modified_unix = 0;  // last write, seconds since 1970 (UTC)
 };
 
 enum class KnownFolder { Documents, Temp };
@@ -32,6 +33,8 @@ class IFileSystem {
   // Writes to a sibling temporary file and renames it over `path`, so that a
   // reader sees the old or the new content, never a torn one.
   virtual Result WriteFileAtomic(std::u16string_view path, std::string_view bytes) = 0;
+  // Appends to the file, creating it when missing.
+  virtual Result AppendFile(std::u16string_view path, std::string_view bytes) = 0;
   virtual Result Rename(std::u16string_view from, std::u16string_view to) = 0;
   virtual Result RemoveFile(std::u16string_view path) = 0;
   virtual Result RemoveTree(std::u16string_view path) = 0;
