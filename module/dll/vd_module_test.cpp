@@ -1,0 +1,107 @@
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "platform/files.h"
+#include "platform/registry.h"
+#include "platform/text.h"
+#include "vd_module.h"
+#include "xlogger.h"
+
+namespace {
+
+const std::u16string kSetupKey = u"SOFTWARE\\Wow6432Node\\Larkmere\\ORLO";
+
+std::wstring ExePath() {
+  wchar_t path[MAX_PATH];
+  DWORD n = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+  return std::wstring(path, n);
+}
+
+TEST(VDModuleInit, FillsTextsPathsFormatsAndAllocator) {
+  auto& reg = platform::SystemRegistry();
+  ASSERT_EQ(reg.SetString(platform::RegRoot::LocalMachine, kSetupKey, u"setup", u"C:\\ORLO\\"), platform::kOk);
+  VDModule m;
+  ASSERT_EQ(VDModule::Init(&m, nullptr, ::GetModuleHandleW(nullptr)), S_OK);
+
+  EXPECT_STREQ(m.m_displayName, L"Veyra云盘");
+  EXPECT_STREQ(m.m_rootName, L"Veyra云盘");
+  EXPECT_STREQ(m.m_receivedShares, L"收到的分享");
+  EXPECT_STREQ(m.m_contacts, L"Tallybook");
+  EXPECT_EQ(m.m_rootId, L"00019700101000000001");
+  EXPECT_EQ(m.m_rootIdA, "00019700101000000001");
+  EXPECT_EQ(m.m_receivedSharesId, L"00019700101000000067");
+
+  // A 64-bit processor reads the install folder from Wow6432Node, also from 64-bit code.
+  EXPECT_EQ(m.m_stateIcons[0], L"");
+  EXPECT_EQ(m.m_stateIcons[1], L"C:\\ORLO\\images\\state\\SharedFlag.ico");
+  EXPECT_EQ(m.m_stateIcons[13], L"C:\\ORLO\\images\\state\\VDSyncDirSynPause.ico.ico");
+  EXPECT_EQ(m.m_typeIcons[3], L"C:\\ORLO\\images\\state\\pdf.ico");
+
+  for (size_t i = 0; i < VDModule::kClipboardFormatNames.size(); ++i) {
+    EXPECT_NE(m.m_clipboardFormats[i], 0);
+    EXPECT_EQ(m.m_clipboardFormats[i], ::RegisterClipboardFormatW(VDModule::kClipboardFormatNames[i]));
+  }
+  EXPECT_EQ(m.m_nseDragDrop, ::RegisterClipboardFormatW(L"NSEDRAGDROP"));
+  ASSERT_NE(m.m_malloc, nullptr);
+  EXPECT_GE(m.m_osMajor, 5u);
+
+  std::wstring exe = ExePath();
+  std::wstring folder = exe.substr(0, exe.rfind(L'\\'));
+  std::wstring parent = folder.substr(0, folder.rfind(L'\\'));
+  EXPECT_EQ(std::wstring(m.m_parentFolder), parent);
+  EXPECT_EQ(std::wstring(m.m_libraryInParent), parent + exe.substr(exe.rfind(L'\\')));
+
+  m.m_rootPidl = static_cast<LPITEMIDLIST>(m.m_malloc->Alloc(16));
+  m.m_syncRootPidl = static_cast<LPITEMIDLIST>(m.m_malloc->Alloc(16));
+  VDModule::Term(&m);
+  EXPECT_EQ(m.m_rootPidl, nullptr);
+  EXPECT_EQ(m.m_syncRootPidl, nullptr);
+  EXPECT_EQ(m.m_malloc, nullptr);
+
+  // Without the install folder the icon paths stay unset and start-up goes on.
+  reg.DeleteValue(platform::RegRoot::LocalMachine, kSetupKey, u"setup");
+  VDModule bare;
+  EXPECT_EQ(VDModule::Init(&bare, nullptr, ::GetModuleHandleW(nullptr)), S_OK);
+  EXPECT_EQ(bare.m_stateIcons[1], L"");
+  VDModule::Term(&bare);
+
+  OSVERSIONINFOW seven = {};
+  seven.dwMajorVersion = 6;
+  seven.dwMinorVersion = 1;
+  EXPECT_EQ(VDModule::GetOS(seven), 4);
+  EXPECT_GE(VDModule::GetSysFileIcon(L"a.txt", false, SHGFI_SMALLICON), 0);
+}
+
+TEST(ExportedXLogger, WritesThroughTheLibrary) {
+  auto temp = platform::SystemFileSystem().GetKnownFolder(platform::KnownFolder::Temp);
+  std::u16string dir = platform::JoinPath(*temp, u"vdxl" + platform::Utf8ToWide(std::to_string(::GetCurrentProcessId())));
+  platform::SystemFileSystem().CreateDirectories(dir);
+  std::u16string file = platform::JoinPath(dir, u"Exported.txt");
+  std::wstring config = L"FileName=" + std::wstring(file.begin(), file.end()) + L",LogFormat=%H:%M:%S";
+  {
+    XLOGGER::XLogger logger;
+    EXPECT_EQ(logger.Write(L"n", XLOGGER::XLL_INFO, "not open", -1), 0);
+    ASSERT_NE(logger.Open(L"C:\\x\\Pandrel64.dll", L"Exported", 1, config.c_str()), 0);
+    EXPECT_EQ(logger.Open(L"C:\\x\\Pandrel64.dll", L"Exported", 1, config.c_str()), 0);  // already open
+    EXPECT_EQ(logger.Write(L"n", XLOGGER::XLL_TRACE, "below", -1), 0);
+    EXPECT_EQ(logger.Write(nullptr, XLOGGER::XLL_INFO, "no name", -1), 0);
+    EXPECT_EQ(logger.Write(L"n", static_cast<XLOGGER::XLogLevel>(7), "bad level", -1), 0);
+    EXPECT_EQ(logger.Write(L"n", XLOGGER::XLL_INFO, "hello 云盘 and more", 12), 1);
+    unsigned char bytes[3] = {0xDE, 0xAD, 0x01};
+    EXPECT_EQ(logger.Write2(bytes, 3, XLOGGER::XLL_WARN, "blob", -1), 1);
+    XLOGGER::XLogger copy;
+    copy = logger;  // shares the writer; both destructors are safe
+    EXPECT_EQ(copy.Write(L"n", XLOGGER::XLL_ERROR, "via copy", -1), 1);
+  }
+  std::string text;
+  // The server writes what it holds when its last logger closes.
+  ASSERT_EQ(platform::SystemFileSystem().ReadFile(file, text), platform::kOk);
+  EXPECT_NE(text.find(" 2 hello \xe4\xba\x91\xe7\x9b\x98\r\n"), std::string::npos) << text;
+  EXPECT_NE(text.find(" 3 blob [3 bytes] DEAD01"), std::string::npos) << text;
+  EXPECT_NE(text.find(" 4 via copy"), std::string::npos) << text;
+  EXPECT_EQ(text.find("below"), std::string::npos);
+  platform::SystemFileSystem().RemoveTree(dir);
+}
+
+}  // namespace
