@@ -22,7 +22,7 @@ bash scripts/wine-prefix.sh setup "$prefix"
 trap 'bash scripts/wine-prefix.sh cleanup "$prefix"' EXIT
 run="$root/build/win64/wine-run"
 "$run" cmd /c "echo ANSI code page: & chcp" 2>/dev/null | tr -d '\r'
-dll=$(find build/win64 -name comtest.dll | head -1)
+dll=build/win64/bin/comtest.dll
 if [ -n "$dll" ]; then
   windll="Z:$(realpath "$dll" | sed 's|/|\\|g')"
   if "$run" regsvr32 /s "$windll"; then

@@ -5,7 +5,10 @@
 #include "platform/files.h"
 #include "platform/registry.h"
 #include "platform/text.h"
+#include "module_log.h"
+#include "trace.h"
 #include "vd_module.h"
+#include "vd_paths.h"
 #include "xlogger.h"
 
 namespace {
@@ -102,6 +105,57 @@ TEST(ExportedXLogger, WritesThroughTheLibrary) {
   EXPECT_NE(text.find(" 4 via copy"), std::string::npos) << text;
   EXPECT_EQ(text.find("below"), std::string::npos);
   platform::SystemFileSystem().RemoveTree(dir);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ModuleLog, StartsInTheDocumentsFolderWithTheConfiguredLevel) {
+  auto docs = platform::SystemFileSystem().GetKnownFolder(platform::KnownFolder::Documents);
+  ASSERT_TRUE(docs);
+  std::wstring exe = ExePath();
+  std::u16string exe16(exe.begin(), exe.end());
+  std::u16string parent = platform::JoinPath(*platform::SystemFileSystem().GetKnownFolder(platform::KnownFolder::Temp), u"vdparent");
+  platform::SystemFileSystem().CreateDirectories(parent);
+  ASSERT_EQ(platform::SystemFileSystem().WriteFileAtomic(platform::JoinPath(parent, u"Config.ini"), "[All]\r\nLogLevel=3\r\n"),
+            platform::kOk);
+  ASSERT_TRUE(vd::module::StartModuleLog(*docs, parent, exe16));
+  VD_LOG_INFO("below the level");
+  VD_LOG_WARN("kept: %d", 42);
+  std::u16string file = vd::config::DataFolders(*docs).LogFile(exe16);
+  std::string text;
+  ASSERT_EQ(platform::SystemFileSystem().ReadFile(file, text), platform::kOk) << platform::WideToUtf8(file);
+  // Level 3: the start-up line (Info) and the Info line are not written, the warning is.
+  EXPECT_EQ(text.find("below the level"), std::string::npos);
+  EXPECT_NE(text.find("kept: 42"), std::string::npos) << text;
+  vd::trace::SetLogSink(nullptr);
+
+  ASSERT_EQ(platform::SystemFileSystem().WriteFileAtomic(platform::JoinPath(parent, u"Config.ini"), "[Other]\r\n"), platform::kOk);
+  ASSERT_TRUE(vd::module::StartModuleLog(*docs, parent, exe16));
+  ASSERT_EQ(platform::SystemFileSystem().ReadFile(file, text), platform::kOk);
+  // Default level 2: the start-up line is there, in the ANSI code page.
+  EXPECT_NE(text.find(platform::WideToAnsi(u"*****虚拟盘初始化成功*****")), std::string::npos);
+  vd::trace::SetLogSink(nullptr);
+  platform::SystemFileSystem().RemoveTree(parent);
+}
+
+TEST(ModuleSettings, RegisteredFolderAndVersionResource) {
+  auto& reg = platform::SystemRegistry();
+  const std::u16string key = u"CLSID\\{CB5DEC9E-175E-45DF-B647-BCBEE0669FE6}\\InProcServer32";
+  reg.DeleteTree(platform::RegRoot::ClassesRoot, u"CLSID\\{CB5DEC9E-175E-45DF-B647-BCBEE0669FE6}");
+  EXPECT_FALSE(vd::module::GetGlobalSettings());
+  ASSERT_EQ(reg.SetString(platform::RegRoot::ClassesRoot, key, u"", u"C:\\Program Files\\Veyra\\Pandrel64.dll"), platform::kOk);
+  EXPECT_EQ(vd::module::GetGlobalSettings(), u"C:\\Program Files\\Veyra");
+  reg.DeleteTree(platform::RegRoot::ClassesRoot, u"CLSID\\{CB5DEC9E-175E-45DF-B647-BCBEE0669FE6}");
+
+  wchar_t system[MAX_PATH];
+  ::GetSystemDirectoryW(system, MAX_PATH);
+  std::wstring kernel = std::wstring(system) + L"\\kernel32.dll";
+  auto major = vd::module::CAppVersion::Major(std::u16string(kernel.begin(), kernel.end()));
+  ASSERT_TRUE(major);
+  EXPECT_GE(*major, 5u);
+  EXPECT_FALSE(vd::module::CAppVersion::Major(u"C:\\no\\such.exe"));
 }
 
 }  // namespace
