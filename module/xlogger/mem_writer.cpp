@@ -64,6 +64,20 @@ CMemWriter* CMemWriter::Open(int level, std::u16string_view module_path, std::u1
   return w;
 }
 
+bool CMemWriter::Accepts(int level) const noexcept {
+  return m_open && ValidLevel(level) && level >= m_level.load();
+}
+
+Record CMemWriter::NewRecord(RecordKind kind, int level) const {
+  Record r;
+  r.kind = kind;
+  r.level = level;
+  r.pid = m_pid;
+  r.tid = platform::CurrentThreadId();
+  r.unix_ms = static_cast<uint64_t>(platform::UnixTimeMs());
+  return r;
+}
+
 int CMemWriter::Append(const Record& record) {
   switch (m_buffer->Append(record, kWriteWaitMs)) {
     case AppendResult::Ok:
@@ -83,26 +97,16 @@ int CMemWriter::Append(const Record& record) {
 }
 
 int CMemWriter::Write(std::u16string_view name, int level, std::string_view text) {
-  if (!m_open || !ValidLevel(level) || level < m_level.load()) return 0;
-  Record r;
-  r.kind = RecordKind::Text;
-  r.level = level;
-  r.pid = m_pid;
-  r.tid = platform::CurrentThreadId();
-  r.unix_ms = static_cast<uint64_t>(platform::UnixTimeMs());
+  if (!Accepts(level)) return 0;
+  Record r = NewRecord(RecordKind::Text, level);
   r.name = Cut(name, 260);
   r.payload.assign(text.substr(0, std::min(text.size(), CMemBuffer::kMaxPayload)));
   return Append(r);
 }
 
 int CMemWriter::Write2(const void* data, size_t size, int level, std::string_view caption) {
-  if (!m_open || !ValidLevel(level) || level < m_level.load() || (!data && size)) return 0;
-  Record r;
-  r.kind = RecordKind::Binary;
-  r.level = level;
-  r.pid = m_pid;
-  r.tid = platform::CurrentThreadId();
-  r.unix_ms = static_cast<uint64_t>(platform::UnixTimeMs());
+  if (!Accepts(level) || (!data && size)) return 0;
+  Record r = NewRecord(RecordKind::Binary, level);
   r.payload.assign(caption.substr(0, std::min<size_t>(caption.size(), 1024)));
   r.payload.push_back('\0');
   if (size) r.payload.append(static_cast<const char*>(data), std::min(size, kMaxBinaryRecord));

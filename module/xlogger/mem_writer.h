@@ -41,6 +41,8 @@ class CMemWriter {
  private:
   CMemWriter() = default;
   ~CMemWriter() = default;
+  bool Accepts(int level) const noexcept;
+  Record NewRecord(RecordKind kind, int level) const;
   int Append(const Record& record);
 
   std::atomic<int> refs_{1};

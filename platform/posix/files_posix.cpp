@@ -38,6 +38,20 @@ Result FromErrno(int e) {
 
 Result FromError(const std::error_code& ec) { return ec ? FromErrno(ec.value()) : kOk; }
 
+// 0, or the errno of the write that failed.
+int WriteAll(int fd, std::string_view bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return 0;
+}
+
 class PosixFileSystem final : public IFileSystem {
  public:
   bool Exists(std::u16string_view path) override {
@@ -89,17 +103,10 @@ class PosixFileSystem final : public IFileSystem {
     std::string temp = target + ".tmp" + std::to_string(::getpid()) + "_" + std::to_string(Counter());
     int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) return FromErrno(errno);
-    size_t done = 0;
-    while (done < bytes.size()) {
-      ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        int e = errno;
-        ::close(fd);
-        ::unlink(temp.c_str());
-        return FromErrno(e);
-      }
-      done += static_cast<size_t>(n);
+    if (int e = WriteAll(fd, bytes); e != 0) {
+      ::close(fd);
+      ::unlink(temp.c_str());
+      return FromErrno(e);
     }
     if (::fsync(fd) != 0 || ::close(fd) != 0) {
       int e = errno;
@@ -117,16 +124,9 @@ class PosixFileSystem final : public IFileSystem {
   Result AppendFile(std::u16string_view path, std::string_view bytes) override {
     int fd = ::open(Utf16ToUtf8(path).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0) return FromErrno(errno);
-    size_t done = 0;
-    while (done < bytes.size()) {
-      ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        int e = errno;
-        ::close(fd);
-        return FromErrno(e);
-      }
-      done += static_cast<size_t>(n);
+    if (int e = WriteAll(fd, bytes); e != 0) {
+      ::close(fd);
+      return FromErrno(e);
     }
     return ::close(fd) == 0 ? kOk : FromErrno(errno);
   }
