@@ -1,0 +1,708 @@
+#include "share_file_cache.h"
+
+#include <chrono>
+#include <new>
+#include <thread>
+
+#include "cache_sql.h"
+#include "cache_text.h"
+#include "compare_cache.h"
+#include "service/sql_ptr.h"
+#include "trace.h"
+
+namespace vdcache {
+
+// The share list's parent key, shared by every user of the share cache.
+namespace {
+std::mutex g_rootKeyLock;
+std::string g_rootKey = kShareRootKey;
+
+void SetRootKey(const std::string& key) {
+  std::lock_guard<std::mutex> lock(g_rootKeyLock);
+  g_rootKey = key;
+}
+std::string RootKey() {
+  std::lock_guard<std::mutex> lock(g_rootKeyLock);
+  return g_rootKey;
+}
+
+ShareEntry NodeOf(const CatalogInfo& c) {
+  ShareEntry e;
+  e.catalog = c;
+  return e;
+}
+ShareEntry NodeOf(const ContentInfo& c) {
+  ShareEntry e;
+  e.content = c;
+  return e;
+}
+}  // namespace
+
+class CVDShareFileCacheImpl {
+ public:
+  struct Settings {
+    uint32_t mode = 1;
+    bool useDatabase = false;
+    std::string dbPath;
+    std::string account;
+    bool loaded = false;
+    IThumbnailPrefetch* thumbnails = nullptr;
+  };
+  struct ShareListing {
+    CVDShareFileCacheImpl* cache;
+    std::string key;
+    ShareListRequest request;
+  };
+  struct SubListing {
+    CVDShareFileCacheImpl* cache;
+    ListRequest request;
+  };
+
+  explicit CVDShareFileCacheImpl(ICloudSdk* sdk) : m_sdk(sdk) {}
+
+  ICloudSdk* Sdk() const { return m_sdk ? m_sdk : CurrentCloudSdk(); }
+  Settings GetSettings() {
+    std::lock_guard<std::mutex> lock(m_settingsLock);
+    return m_settings;
+  }
+
+  uint32_t Initialize(uint32_t mode, bool useDatabase, const std::string& dbPath, const std::string& account) {
+    VD_TRACE("CVDShareFileCache::Initialize");
+    {
+      std::lock_guard<std::mutex> lock(m_settingsLock);
+      m_settings.mode = mode;
+      m_settings.useDatabase = useDatabase;
+      m_settings.dbPath = dbPath;
+      m_settings.account = account;
+      if (!useDatabase) {
+        m_settings.loaded = true;
+        return kCacheOk;
+      }
+    }
+    std::vector<ShareCatalogRow> catalogs;
+    std::vector<ShareContentRow> contents;
+    {
+      std::lock_guard<std::mutex> write(m_writeLock);
+      SQLConnectionPtr connection = OpenSQLConnection(dbPath.c_str());
+      if (!connection) return kCacheDbFailure;
+      if (!RunSchema(connection.get(), kShareCacheSchema, 7)) return kCacheDbFailure;
+      GetAllShareCatalog(connection.get(), catalogs);
+      GetAllShareContent(connection.get(), contents);
+    }
+    std::set<std::string> parents;
+    {
+      std::lock_guard<std::mutex> records(m_recordLock);
+      for (ShareCatalogRow& row : catalogs) {
+        parents.insert(row.parentID);
+        ShareEntry& e = m_nodes[row.parentID].emplace_back(NodeOf(row.info));
+        e.header.SharerID = row.sharerID;
+      }
+      for (ShareContentRow& row : contents) {
+        parents.insert(row.parentID);
+        ShareEntry& e = m_nodes[row.parentID].emplace_back(NodeOf(row.info));
+        e.header.SharerID = row.sharerID;
+      }
+    }
+    {
+      std::lock_guard<std::mutex> listed(m_listedLock);
+      m_listed.insert(parents.begin(), parents.end());
+    }
+    std::lock_guard<std::mutex> lock(m_settingsLock);
+    m_settings.loaded = true;
+    return kCacheOk;
+  }
+
+  uint32_t Destroy() {
+    {
+      std::lock_guard<std::mutex> pending(m_pendingLock);
+      m_pending.clear();
+    }
+    {
+      std::lock_guard<std::mutex> records(m_recordLock);
+      m_nodes.clear();
+    }
+    std::lock_guard<std::mutex> lock(m_settingsLock);
+    const bool was = m_settings.loaded;
+    m_settings.loaded = false;
+    return was ? kCacheOk : kCacheNotLoaded;
+  }
+
+  bool IsListed(const std::string& key) {
+    std::lock_guard<std::mutex> lock(m_listedLock);
+    return m_listed.count(key) != 0;
+  }
+  void AddListed(const std::string& key) {
+    std::lock_guard<std::mutex> lock(m_listedLock);
+    m_listed.insert(key);
+  }
+  bool TryAddPending(const std::string& key) {
+    std::lock_guard<std::mutex> lock(m_pendingLock);
+    return m_pending.insert(key).second;
+  }
+  void RemovePending(const std::string& key) {
+    std::lock_guard<std::mutex> lock(m_pendingLock);
+    m_pending.erase(key);
+  }
+
+  void Notify(bool page, const std::string& id) {
+    std::set<CacheReceiver> copy;
+    {
+      std::lock_guard<std::mutex> lock(m_receiverLock);
+      copy = page ? m_pageReceivers : m_cacheReceivers;
+    }
+    for (CacheReceiver r : copy) r(id);
+  }
+
+  // ---- store
+
+  std::vector<ShareEntry> Nodes(const std::string& key) {
+    std::lock_guard<std::mutex> records(m_recordLock);
+    auto it = m_nodes.find(key);
+    return it == m_nodes.end() ? std::vector<ShareEntry>{} : it->second;
+  }
+
+  bool Compare(const std::string& key, const std::vector<ShareEntry>& listed) {
+    std::lock_guard<std::mutex> records(m_recordLock);
+    auto it = m_nodes.find(key);
+    static const std::vector<ShareEntry> kNone;
+    return CompareShareCache(it == m_nodes.end() ? kNone : it->second, listed);
+  }
+
+  void WriteNodes(SQLConnection* connection, const std::string& key, const std::vector<ShareEntry>& nodes,
+                  const std::string& sharee) {
+    for (const ShareEntry& e : nodes) {
+      if (e.HasCatalog()) AddShareCatalog(connection, key, e.header.SharerID, sharee, e.catalog);
+      if (e.HasContent()) AddShareContent(connection, key, e.header.SharerID, sharee, e.content);
+    }
+  }
+
+  void Replace(const std::string& key, std::vector<ShareEntry> nodes, bool append) {
+    const Settings settings = GetSettings();
+    {
+      std::lock_guard<std::mutex> write(m_writeLock);
+      if (settings.useDatabase) {
+        if (SQLConnectionPtr connection = OpenSQLConnection(settings.dbPath.c_str())) {
+          connection->beginTransaction();
+          if (!append) {
+            DeleteShareRecordByParentID(connection.get(), key, true);
+            DeleteShareRecordByParentID(connection.get(), key, false);
+          }
+          WriteNodes(connection.get(), key, nodes, settings.account);
+          connection->commit();
+        }
+      }
+      std::lock_guard<std::mutex> records(m_recordLock);
+      auto& stored = m_nodes[key];
+      if (append)
+        stored.insert(stored.end(), std::make_move_iterator(nodes.begin()), std::make_move_iterator(nodes.end()));
+      else
+        stored.swap(nodes);
+    }
+    if (!append) AddListed(key);
+  }
+
+  static std::vector<ShareEntry> NodesOf(const ListResult& r, const std::string& sharer) {
+    std::vector<ShareEntry> nodes;
+    nodes.reserve(r.catalogs.size() + r.contents.size());
+    for (const CatalogInfo& c : r.catalogs) {
+      nodes.push_back(NodeOf(c));
+      nodes.back().catalog.parentCatalogID = r.request.catalogID;
+      nodes.back().header.SharerID = sharer;
+    }
+    for (const ContentInfo& c : r.contents) {
+      nodes.push_back(NodeOf(c));
+      nodes.back().header.SharerID = sharer;
+    }
+    return nodes;
+  }
+
+  // Rows below a shared catalog carry the sharer of the share entry they came from.
+  std::string SharerOf(const std::string& catalogID) {
+    std::lock_guard<std::mutex> records(m_recordLock);
+    for (const auto& [key, nodes] : m_nodes)
+      for (const ShareEntry& e : nodes)
+        if (e.catalog.catalogID == catalogID) return e.header.SharerID;
+    return {};
+  }
+
+  // ---- share list
+
+  ShareListRequest MakeShareRequest(const ShareListRequest& templ) {
+    ShareListRequest r = templ;
+    r.sortType = "0";
+    r.sortOrder = "0";
+    r.startNumber = "1";
+    r.endNumber = std::to_string(kPageSize);
+    return r;
+  }
+
+  uint32_t ShareRemain(ShareListRequest request, ShareListResult* result) {
+    const int64_t total = ParseInt64(result->totalCount);
+    ICloudSdk* sdk = Sdk();
+    for (;;) {
+      const int64_t end = ParseInt64(request.endNumber);
+      if (end + 1 > total) return kCacheOk;
+      request.startNumber = std::to_string(end + 1);
+      request.endNumber = std::to_string(end + kPageSize);
+      ShareListResult page;
+      if (!sdk || sdk->GetShareList(request, &page, nullptr, nullptr) != 0) return kCacheListFailed;
+      if (page.shares.empty()) return kCacheOk;
+      result->shares.insert(result->shares.end(), page.shares.begin(), page.shares.end());
+    }
+  }
+
+  uint32_t StartShareListing(const std::string& key, const ShareListRequest& templ, SdkCallback<ShareListResult> cb) {
+    std::unique_ptr<ShareListing> listing(new (std::nothrow) ShareListing{this, key, MakeShareRequest(templ)});
+    if (!listing) return kCacheNoMemory;
+    if (!TryAddPending(key)) return kCacheOk;
+    ICloudSdk* sdk = Sdk();
+    m_listings.Begin();
+    if (!sdk || sdk->GetShareList(listing->request, nullptr, cb, listing.get()) != 0) {
+      RemovePending(key);
+      m_listings.End();
+      return kCacheListFailed;
+    }
+    listing.release();
+    return kCacheOk;
+  }
+
+  void EndShare(ShareListing* l) {
+    delete l;
+    m_listings.End();
+  }
+
+  static void GetDiskCb(int code, ShareListResult* result, void* user) {
+    auto* l = static_cast<ShareListing*>(user);
+    CVDShareFileCacheImpl* self = l->cache;
+    const std::string key = l->key;
+    if (!self->IsListed(key)) {
+      FirstGetCacheCb(code, result, user);
+      return;
+    }
+    VD_TRACE("CVDShareFileCache::GetDiskCb");
+    if (code != 0) {
+      self->Notify(false, key);
+    } else {
+      ShareListResult whole = *result;
+      self->ShareRemain(l->request, &whole);
+      if (self->Compare(key, whole.shares)) {
+        self->Replace(key, std::move(whole.shares), false);
+        self->Notify(false, key);
+      } else if (whole.shares.empty()) {
+        self->Notify(false, key);
+      }
+    }
+    self->RemovePending(key);
+    self->EndShare(l);
+  }
+
+  static void FirstGetCacheCb(int code, ShareListResult* result, void* user) {
+    auto* l = static_cast<ShareListing*>(user);
+    CVDShareFileCacheImpl* self = l->cache;
+    const std::string key = l->key;
+    if (code != 0 || result->shares.empty()) {
+      self->RemovePending(key);
+      self->AddListed(key);
+      self->Notify(true, key);
+      self->EndShare(l);
+      return;
+    }
+    self->Replace(key, result->shares, true);
+    self->Notify(true, key);
+    if (uint32_t pause = self->m_pagePauseMs.load()) std::this_thread::sleep_for(std::chrono::milliseconds(pause));
+    const int64_t end = ParseInt64(l->request.endNumber);
+    l->request.startNumber = std::to_string(end + 1);
+    l->request.endNumber = std::to_string(end + kPageSize);
+    if (end + 1 <= ParseInt64(result->totalCount)) {
+      ICloudSdk* sdk = self->Sdk();
+      if (sdk && sdk->GetShareList(l->request, nullptr, &FirstGetCacheCb, l) == 0) return;
+    }
+    self->RemovePending(key);
+    self->AddListed(key);
+    self->EndShare(l);
+  }
+
+  static void FetchShareCatalogCb(int code, ShareListResult* result, void* user) {
+    VD_TRACE("CVDShareFileCache::FetchShareCatalogCb");
+    auto* l = static_cast<ShareListing*>(user);
+    CVDShareFileCacheImpl* self = l->cache;
+    ShareListResult whole;
+    if (code == 0) {
+      whole = *result;
+      self->ShareRemain(l->request, &whole);
+      if (self->Compare(l->key, whole.shares)) self->Replace(l->key, whole.shares, false);
+      if (IThumbnailPrefetch* thumbnails = self->GetSettings().thumbnails) {
+        ListResult contents;
+        contents.request.catalogID = l->key;
+        for (const ShareEntry& e : whole.shares)
+          if (e.HasContent()) contents.contents.push_back(e.content);
+        thumbnails->QueueCatalog(l->key, contents);
+      }
+    }
+    self->RemovePending(l->key);
+    for (const ShareEntry& e : whole.shares)
+      if (e.HasCatalog()) {
+        self->AddLocalCatalogInfo(e.catalog.catalogID, {e.catalog.catalogName, ""});
+        self->PrefetchAllCatalog(e.catalog.path, e.catalog.catalogID);
+      }
+    self->EndShare(l);
+  }
+
+  uint32_t FetchShareCatalog(const std::string&, const ShareListRequest& templ) {
+    SetRootKey(kShareRootKey);
+    if (!GetSettings().loaded) return kCacheNotLoaded;
+    return StartShareListing(kShareRootKey, templ, &FetchShareCatalogCb);
+  }
+
+  uint32_t GetDisk(const std::string& key, const ShareListRequest& templ, ShareListResult* result, bool synchronous) {
+    VD_TRACE("CVDShareFileCache::GetDisk");
+    SetRootKey(key);
+    const Settings settings = GetSettings();
+    if (!settings.loaded) return kCacheNotLoaded;
+    if (settings.mode != 0 && !synchronous) {
+      GetDiskFromCache(key, result);
+      return StartShareListing(key, templ, &GetDiskCb);
+    }
+    ShareListRequest request = MakeShareRequest(templ);
+    ICloudSdk* sdk = Sdk();
+    if (!sdk || sdk->GetShareList(request, result, nullptr, nullptr) != 0) return kCacheListFailed;
+    const uint32_t rc = ShareRemain(request, result);
+    Replace(key, result->shares, false);
+    return rc;
+  }
+
+  uint32_t GetDiskFromCache(const std::string& key, ShareListResult* result) {
+    if (!GetSettings().loaded) return kCacheNotLoaded;
+    std::vector<ShareEntry> nodes = Nodes(key);
+    result->totalCount = std::to_string(nodes.size());
+    result->shares.insert(result->shares.end(), nodes.begin(), nodes.end());
+    return kCacheOk;
+  }
+
+  uint32_t GetDiskFromCacheEx(const std::string& key, const std::string& startText, const std::string& endText,
+                              ShareListResult* result) {
+    if (!GetSettings().loaded) return kCacheNotLoaded;
+    const int64_t start = ParseInt64(startText), end = ParseInt64(endText);
+    if (start == -1 || end == -1) return GetDiskFromCache(key, result);
+    {
+      std::lock_guard<std::mutex> records(m_recordLock);
+      if (auto it = m_nodes.find(key); it != m_nodes.end())
+        for (int64_t i = 0; i < static_cast<int64_t>(it->second.size()) && i < end; ++i)
+          if (i >= start) result->shares.push_back(it->second[static_cast<size_t>(i)]);
+    }
+    result->totalCount = std::to_string(end - start);
+    return kCacheOk;
+  }
+
+  // ---- children of shared catalogs
+
+  ListRequest MakeRequest(const std::string& catalogID, const std::string& path) {
+    ListRequest r;
+    r.account = GetSettings().account;
+    r.catalogID = catalogID;
+    r.startNumber = "1";
+    r.endNumber = std::to_string(kPageSize);
+    r.filterType = "-1";
+    r.path = path;
+    return r;
+  }
+
+  uint32_t SubRemain(ListRequest& request, ListResult* result) {
+    int64_t total = ParseInt64(result->totalCount);
+    int64_t have = static_cast<int64_t>(result->catalogs.size() + result->contents.size());
+    ICloudSdk* sdk = Sdk();
+    while (have < total) {
+      request.startNumber = std::to_string(have + 1);
+      request.endNumber = std::to_string(have + kPageSize);
+      ListResult page;
+      if (!sdk || sdk->SyncLs(request, &page) != 0) return kCacheListFailed;
+      const size_t got = page.catalogs.size() + page.contents.size();
+      if (got == 0) break;
+      result->catalogs.insert(result->catalogs.end(), page.catalogs.begin(), page.catalogs.end());
+      result->contents.insert(result->contents.end(), page.contents.begin(), page.contents.end());
+      have += static_cast<int64_t>(got);
+      total = ParseInt64(page.totalCount);
+    }
+    return kCacheOk;
+  }
+
+  uint32_t StartSub(const std::string& catalogID, const std::string& path, SdkCallback<ListResult> cb) {
+    std::unique_ptr<SubListing> listing(new (std::nothrow) SubListing{this, MakeRequest(catalogID, path)});
+    if (!listing) return kCacheNoMemory;
+    if (!TryAddPending(catalogID)) return kCacheOk;
+    ICloudSdk* sdk = Sdk();
+    m_listings.Begin();
+    if (!sdk || sdk->ls(listing->request, cb, listing.get()) != 0) {
+      RemovePending(catalogID);
+      m_listings.End();
+      return kCacheListFailed;
+    }
+    listing.release();
+    return kCacheOk;
+  }
+
+  void EndSub(SubListing* l) {
+    delete l;
+    m_listings.End();
+  }
+
+  // Refresh, or first listing of a catalog never listed; `notify` false for prefetch walks.
+  static void SubCb(int code, ListResult* result, SubListing* l, bool notify, bool walk) {
+    CVDShareFileCacheImpl* self = l->cache;
+    const std::string id = l->request.catalogID;
+    const std::string sharer = self->SharerOf(id);
+    if (notify && !self->IsListed(id)) {
+      if (code != 0 || (result->catalogs.empty() && result->contents.empty())) {
+        self->RemovePending(id);
+        self->AddListed(id);
+        self->Notify(true, id);
+        self->EndSub(l);
+        return;
+      }
+      ListResult page = *result;
+      page.request = l->request;
+      self->Replace(id, NodesOf(page, sharer), true);
+      self->Notify(true, id);
+      if (uint32_t pause = self->m_pagePauseMs.load()) std::this_thread::sleep_for(std::chrono::milliseconds(pause));
+      const int64_t end = ParseInt64(l->request.endNumber);
+      l->request.startNumber = std::to_string(end + 1);
+      l->request.endNumber = std::to_string(end + kPageSize);
+      if (end + 1 <= ParseInt64(result->totalCount)) {
+        ICloudSdk* sdk = self->Sdk();
+        if (sdk && sdk->ls(l->request, &GetSubCatalogCb, l) == 0) return;
+      }
+      self->RemovePending(id);
+      self->AddListed(id);
+      self->EndSub(l);
+      return;
+    }
+    ListResult whole;
+    if (code != 0) {
+      if (notify) self->Notify(false, id);
+    } else {
+      whole = *result;
+      self->SubRemain(l->request, &whole);
+      whole.request = l->request;
+      std::vector<ShareEntry> nodes = NodesOf(whole, sharer);
+      const bool empty = nodes.empty();
+      if (self->Compare(id, nodes)) {
+        self->Replace(id, std::move(nodes), false);
+        if (notify) self->Notify(false, id);
+      } else if (notify && empty) {
+        self->Notify(false, id);
+      }
+      if (walk) {
+        if (IThumbnailPrefetch* thumbnails = self->GetSettings().thumbnails) thumbnails->QueueCatalog(id, whole);
+      }
+    }
+    self->RemovePending(id);
+    if (code == 0 && walk)
+      for (const CatalogInfo& c : whole.catalogs) {
+        self->AddLocalCatalogInfo(c.catalogID, {c.catalogName, id});
+        self->PrefetchAllCatalog(c.path, c.catalogID);
+      }
+    self->EndSub(l);
+  }
+  static void GetSubCatalogCb(int code, ListResult* result, void* user) {
+    SubCb(code, result, static_cast<SubListing*>(user), true, false);
+  }
+  static void PrefetchAllCatalogCb(int code, ListResult* result, void* user) {
+    SubCb(code, result, static_cast<SubListing*>(user), false, true);
+  }
+
+  uint32_t PrefetchAllCatalog(const std::string& path, const std::string& catalogID) {
+    if (!GetSettings().loaded) return kCacheNotLoaded;
+    return StartSub(catalogID, path, &PrefetchAllCatalogCb);
+  }
+
+  uint32_t GetSubCatalogFromCache(const ListRequest& request, ListResult* result) {
+    if (!GetSettings().loaded) return kCacheNotLoaded;
+    const int64_t start = ParseInt64(request.startNumber), end = ParseInt64(request.endNumber);
+    const bool whole = start == -1 || end == -1;
+    std::vector<ShareEntry> nodes = Nodes(request.catalogID);
+    int64_t i = 0;
+    for (const ShareEntry& e : nodes)
+      if (e.HasCatalog() && (whole || i++ < end))
+        if (whole || i - 1 >= start) result->catalogs.push_back(e.catalog);
+    for (const ShareEntry& e : nodes)
+      if (e.HasContent() && (whole || i++ < end))
+        if (whole || i - 1 >= start) result->contents.push_back(e.content);
+    result->totalCount = whole ? std::to_string(result->catalogs.size() + result->contents.size())
+                               : std::to_string(end - start);
+    return kCacheOk;
+  }
+
+  uint32_t GetSubCatalogList(const ListRequest& request, ListResult* result, bool synchronous) {
+    const Settings settings = GetSettings();
+    if (!settings.loaded) return kCacheNotLoaded;
+    if (settings.mode != 0 && !synchronous) {
+      if (IsListed(request.catalogID)) GetSubCatalogFromCache(request, result);
+      return StartSub(request.catalogID, request.path, &GetSubCatalogCb);
+    }
+    ListRequest own = MakeRequest(request.catalogID, request.path);
+    ICloudSdk* sdk = Sdk();
+    if (!sdk || sdk->SyncLs(own, result) != 0) return kCacheListFailed;
+    const uint32_t rc = SubRemain(own, result);
+    result->request = own;
+    Replace(request.catalogID, NodesOf(*result, SharerOf(request.catalogID)), false);
+    return rc;
+  }
+
+  uint32_t DeleteRecordById(const std::string& parentID, const std::vector<std::string>& ids) {
+    const Settings settings = GetSettings();
+    std::lock_guard<std::mutex> write(m_writeLock);
+    for (const std::string& id : ids) {
+      std::set<std::string> purge;
+      bool found = false;
+      {
+        std::lock_guard<std::mutex> records(m_recordLock);
+        auto it = m_nodes.find(parentID);
+        if (it != m_nodes.end())
+          for (const ShareEntry& e : it->second) {
+            if (e.catalog.catalogID == id) {
+              found = true;
+              Collect(id, purge);
+            }
+            if (e.content.contentID == id) found = true;
+          }
+      }
+      if (!found) continue;
+      if (settings.useDatabase)
+        if (SQLConnectionPtr connection = OpenSQLConnection(settings.dbPath.c_str())) {
+          connection->beginTransaction();
+          DeleteShareRecordByID(connection.get(), parentID, id, true);
+          DeleteShareRecordByID(connection.get(), parentID, id, false);
+          for (const std::string& gone : purge) {
+            DeleteShareRecordByParentID(connection.get(), gone, true);
+            DeleteShareRecordByParentID(connection.get(), gone, false);
+          }
+          connection->commit();
+        }
+      std::lock_guard<std::mutex> records(m_recordLock);
+      if (auto it = m_nodes.find(parentID); it != m_nodes.end())
+        std::erase_if(it->second,
+                      [&](const ShareEntry& e) { return e.catalog.catalogID == id || e.content.contentID == id; });
+      for (const std::string& gone : purge) m_nodes.erase(gone);
+      std::lock_guard<std::mutex> listed(m_listedLock);
+      for (const std::string& gone : purge) m_listed.erase(gone);
+    }
+    return kCacheOk;
+  }
+
+  void Collect(const std::string& id, std::set<std::string>& purge) {
+    if (!purge.insert(id).second) return;
+    auto it = m_nodes.find(id);
+    if (it == m_nodes.end()) return;
+    for (const ShareEntry& e : it->second)
+      if (e.HasCatalog()) Collect(e.catalog.catalogID, purge);
+  }
+
+  void AddLocalCatalogInfo(const std::string& id, const LocalCatalogInfo& info) {
+    std::lock_guard<std::mutex> lock(m_pathLock);
+    m_paths[id] = info;
+  }
+  std::string GetCatalogPath(const std::string& id) {
+    std::lock_guard<std::mutex> lock(m_pathLock);
+    std::string path;
+    auto it = m_paths.find(id);
+    if (it != m_paths.end()) {
+      path = it->second.catalogName;
+      std::set<std::string> seen{id};
+      std::string parent = it->second.parentCatalogID;
+      while (!parent.empty() && seen.insert(parent).second) {
+        auto p = m_paths.find(parent);
+        if (p == m_paths.end()) break;
+        if (!p->second.catalogName.empty()) path = p->second.catalogName + "\\" + path;
+        parent = p->second.parentCatalogID;
+      }
+    }
+    return path;
+  }
+
+  ICloudSdk* m_sdk;
+  std::mutex m_settingsLock;
+  Settings m_settings;
+  std::mutex m_writeLock;
+  std::mutex m_recordLock;
+  std::map<std::string, std::vector<ShareEntry>> m_nodes;
+  std::mutex m_listedLock;
+  std::set<std::string> m_listed;
+  std::mutex m_pendingLock;
+  std::set<std::string> m_pending;
+  std::mutex m_receiverLock;
+  std::set<CacheReceiver> m_cacheReceivers;
+  std::set<CacheReceiver> m_pageReceivers;
+  std::mutex m_pathLock;
+  std::map<std::string, LocalCatalogInfo> m_paths;
+  std::atomic<uint32_t> m_pagePauseMs{100};
+  ListingTracker m_listings;
+};
+
+CVDShareFileCache* CVDShareFileCache::GetInstance() {
+  static CVDShareFileCache* instance = new CVDShareFileCache();  // lives until the module unloads
+  return instance;
+}
+
+CVDShareFileCache::CVDShareFileCache(ICloudSdk* sdk) : m_impl(new CVDShareFileCacheImpl(sdk)) {}
+CVDShareFileCache::~CVDShareFileCache() {
+  while (!m_impl->m_listings.WaitIdle(1000)) {
+  }
+}
+
+uint32_t CVDShareFileCache::Initialize(uint32_t mode, bool useDatabase, const std::string& dbPath,
+                                       const std::string& account) {
+  return m_impl->Initialize(mode, useDatabase, dbPath, account);
+}
+uint32_t CVDShareFileCache::Destroy() { return m_impl->Destroy(); }
+uint32_t CVDShareFileCache::FetchShareCatalog(const std::string& key, const ShareListRequest& templ) {
+  return m_impl->FetchShareCatalog(key, templ);
+}
+uint32_t CVDShareFileCache::GetDisk(const std::string& key, const ShareListRequest& templ, ShareListResult* result,
+                                    bool synchronous) {
+  return m_impl->GetDisk(key, templ, result, synchronous);
+}
+uint32_t CVDShareFileCache::GetDiskFromCache(const std::string& key, ShareListResult* result) {
+  return m_impl->GetDiskFromCache(key, result);
+}
+uint32_t CVDShareFileCache::GetDiskFromCacheEx(const std::string& key, const std::string& startNumber,
+                                               const std::string& endNumber, ShareListResult* result) {
+  return m_impl->GetDiskFromCacheEx(key, startNumber, endNumber, result);
+}
+std::string CVDShareFileCache::ShareRootKey() { return RootKey(); }
+uint32_t CVDShareFileCache::GetSubCatalogList(const ListRequest& request, ListResult* result, bool synchronous) {
+  return m_impl->GetSubCatalogList(request, result, synchronous);
+}
+uint32_t CVDShareFileCache::GetSubCatalogFromCache(const ListRequest& request, ListResult* result) {
+  return m_impl->GetSubCatalogFromCache(request, result);
+}
+uint32_t CVDShareFileCache::PrefetchAllCatalog(const std::string& path, const std::string& catalogID) {
+  return m_impl->PrefetchAllCatalog(path, catalogID);
+}
+uint32_t CVDShareFileCache::DeleteRecordById(const std::string& parentID, const std::vector<std::string>& ids) {
+  return m_impl->DeleteRecordById(parentID, ids);
+}
+bool CVDShareFileCache::IsListed(const std::string& key) { return m_impl->IsListed(key); }
+int CVDShareFileCache::AddEventReceiver(CacheReceiver receiver) {
+  std::lock_guard<std::mutex> lock(m_impl->m_receiverLock);
+  m_impl->m_cacheReceivers.insert(receiver);
+  return 0;
+}
+int CVDShareFileCache::AddUpdatePageEventReceiver(CacheReceiver receiver) {
+  std::lock_guard<std::mutex> lock(m_impl->m_receiverLock);
+  m_impl->m_pageReceivers.insert(receiver);
+  return 0;
+}
+std::string CVDShareFileCache::GetCatalogPath(const std::string& catalogID) {
+  return m_impl->GetCatalogPath(catalogID);
+}
+void CVDShareFileCache::AddLocalCatalogInfo(const std::string& catalogID, const LocalCatalogInfo& info) {
+  m_impl->AddLocalCatalogInfo(catalogID, info);
+}
+void CVDShareFileCache::SetThumbnailPrefetch(IThumbnailPrefetch* prefetch) {
+  std::lock_guard<std::mutex> lock(m_impl->m_settingsLock);
+  m_impl->m_settings.thumbnails = prefetch;
+}
+void CVDShareFileCache::SetPagePauseMs(uint32_t ms) { m_impl->m_pagePauseMs = ms; }
+bool CVDShareFileCache::WaitIdle(uint32_t timeoutMs) { return m_impl->m_listings.WaitIdle(timeoutMs); }
+
+}  // namespace vdcache

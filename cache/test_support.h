@@ -1,0 +1,83 @@
+#pragma once
+// Shared pieces of the cache tests: temporary folders, records, direct
+// SQLite reads of what the cache wrote, and an SDK whose every call fails
+// (the base of fault-injection doubles).
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "cloud_sdk.h"
+
+namespace vdcache::test {
+
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  std::string File(const std::string& name) const { return (m_path / name).string(); }
+  const std::filesystem::path& path() const { return m_path; }
+
+ private:
+  std::filesystem::path m_path;
+};
+
+CatalogInfo MakeCatalog(const std::string& id, const std::string& name, const std::string& updatetime = "20240101000000");
+ContentInfo MakeContent(const std::string& id, const std::string& name, const std::string& updateTime = "20240101000000");
+
+// Runs sql on the file and returns each row's columns joined by "|" (NULL as "<null>").
+std::vector<std::string> QueryRows(const std::string& dbPath, const std::string& sql);
+
+class FailingSdk : public ICloudSdk {
+ public:
+  virtual ~FailingSdk() = default;
+  bool init(const std::string&, int, const std::string&, int) override { return false; }
+  int GetIEProxy(std::string*, std::string*) override { return kSdkFailed; }
+  int InitHttpX(const std::string&, const std::string&, const std::string&, const std::string&) override {
+    return kSdkFailed;
+  }
+  int SetTokenInfo(const std::string&, const std::string&, const std::string&) override { return kSdkFailed; }
+  int SetTokenInfoEx(const TokenInfoEx&) override { return kSdkFailed; }
+  int getTokenByDomain(const std::string&, std::string*) override { return kSdkFailed; }
+  int ls(const ListRequest&, SdkCallback<ListResult>, void*) override { return kSdkFailed; }
+  int SyncLs(const ListRequest&, ListResult*) override { return kSdkFailed; }
+  int SyncLsAll(const LsAllRequest&, ListResult*) override { return kSdkFailed; }
+  int itemGetList(const ItemGetListRequest&, ItemGetListResult*, SdkCallback<ItemGetListResult>, void*) override {
+    return kSdkFailed;
+  }
+  int getDiskInfo(const DiskInfoRequest&, SdkCallback<DiskInfoResult>, void*) override { return kSdkFailed; }
+  int SyncMkdir(const MkdirRequest&, MkdirResult*) override { return kSdkFailed; }
+  int updateCatalogInfo(const UpdateCatalogRequest&, OprResult*, SdkCallback<OprResult>, void*) override {
+    return kSdkFailed;
+  }
+  int updateFile(const UpdateFileRequest&, OprResult*, SdkCallback<OprResult>, void*) override { return kSdkFailed; }
+  int SyncMgtVirDirInfo(const MgtVirDirRequest&, OprResult*) override { return kSdkFailed; }
+  int SyncCopy(const CopyMoveRequest&, OprResult*) override { return kSdkFailed; }
+  int SyncMove(const CopyMoveRequest&, OprResult*) override { return kSdkFailed; }
+  int GetShareList(const ShareListRequest&, ShareListResult*, SdkCallback<ShareListResult>, void*) override {
+    return kSdkFailed;
+  }
+  int CancelShare(const CancelShareRequest&, OprResult*, SdkCallback<OprResult>, void*) override { return kSdkFailed; }
+  int LeaveShare(const LeaveShareRequest&, OprResult*, SdkCallback<OprResult>, void*) override { return kSdkFailed; }
+  int ReplyShare(const ReplyShareRequest&, OprResult*, SdkCallback<OprResult>, void*) override { return kSdkFailed; }
+  int Md5CalFile(const std::string&, std::string*) override { return kSdkFailed; }
+  int SyncUploadFileRequest(const UploadFileRequest&, UploadFileResult*) override { return kSdkFailed; }
+  int makeUploadFileHttpHeader(const UploadHeaderRequest&, std::string*) override { return kSdkFailed; }
+  int uploadFile(ITransferRecord*) override { return kSdkFailed; }
+  int getUploadTaskInfoN(const UploadTaskInfoRequest&, UploadTaskInfoResult*) override { return kSdkFailed; }
+  int SyncDelUploadTask(const std::string&, const UploadFileResult&, const std::string&, const std::string&) override {
+    return kSdkFailed;
+  }
+  int pcDownloadFileRequest(const DownloadFileRequest&, ITransferRecord*) override { return kSdkFailed; }
+  int makeDownloadFileHttpHeader(const DownloadHeaderRequest&, std::string*) override { return kSdkFailed; }
+  int downloadFile(ITransferRecord*) override { return kSdkFailed; }
+  int downloadFileEx(const std::string&, const std::string&, const std::string&, const std::string&,
+                     SdkCallback<DownloadFileExResult>, void*) override {
+    return kSdkFailed;
+  }
+  int NewEvent(const NewEventRequest&, OprResult*, SdkCallback<OprResult>, void*) override { return kSdkFailed; }
+  int RecordOprLogExAndXML(const OprLogRecord&, int) override { return kSdkFailed; }
+};
+
+}  // namespace vdcache::test

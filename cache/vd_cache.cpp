@@ -1,0 +1,665 @@
+#include "vd_cache.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <new>
+#include <thread>
+
+#include "cache_sql.h"
+#include "cache_text.h"
+#include "compare_cache.h"
+#include "contact_file.h"
+#include "service/sql_ptr.h"
+#include "trace.h"
+
+namespace vdcache {
+
+struct CVDCache::Listing {
+  CVDCache* cache;
+  ListRequest request;
+};
+
+CVDCache* CVDCache::GetInstance() {
+  static CVDCache* instance = new CVDCache();  // lives until the module unloads
+  return instance;
+}
+
+CVDCache::CVDCache(ICloudSdk* sdk) : m_sdk(sdk), m_diskName(reinterpret_cast<const char*>(u8"Veyra云盘")) {}
+
+CVDCache::~CVDCache() {
+  // A callback still running would touch this object; wait for the last one.
+  while (!m_listings.WaitIdle(1000)) {
+  }
+}
+
+ICloudSdk* CVDCache::Sdk() const { return m_sdk ? m_sdk : CurrentCloudSdk(); }
+
+CVDCache::Settings CVDCache::GetSettings() {
+  std::lock_guard<std::mutex> lock(m_settingsLock);
+  return m_settings;
+}
+
+bool CVDCache::IsLoaded() {
+  std::lock_guard<std::mutex> lock(m_settingsLock);
+  return m_settings.loaded;
+}
+
+// ------------------------------------------------------------------ store
+
+uint32_t CVDCache::Initialize(uint32_t mode, bool useDatabase, const std::string& dbPath,
+                              const std::string& account) {
+  VD_TRACE("CVDCache::Initialize");
+  {
+    std::lock_guard<std::mutex> lock(m_settingsLock);
+    m_settings.mode = mode;
+    m_settings.useDatabase = useDatabase;
+    m_settings.dbPath = dbPath;
+    m_settings.account = account;
+    if (!useDatabase) {
+      m_settings.loaded = true;
+      return kCacheOk;
+    }
+  }
+  std::vector<CatalogRow> catalogs;
+  std::vector<ContentRow> contents;
+  {
+    std::lock_guard<std::mutex> write(m_writeLock);
+    SQLConnectionPtr connection = OpenSQLConnection(dbPath.c_str());
+    if (!connection) return kCacheDbFailure;
+    if (!RunSchema(connection.get(), kCatalogCacheSchema, 4)) return kCacheDbFailure;
+    GetAllCatalog(connection.get(), catalogs);
+    GetAllContent(connection.get(), contents);
+  }
+  std::set<std::string> parents;
+  {
+    std::lock_guard<std::mutex> records(m_recordLock);
+    for (CatalogRow& row : catalogs) {
+      parents.insert(row.parentID);
+      m_catalogs[row.parentID].push_back(std::move(row.info));
+    }
+    for (ContentRow& row : contents) {
+      parents.insert(row.parentID);
+      m_contents[row.parentID].push_back(std::move(row.info));
+    }
+  }
+  {
+    std::lock_guard<std::mutex> listed(m_listedLock);
+    m_listed.insert(parents.begin(), parents.end());
+  }
+  std::lock_guard<std::mutex> lock(m_settingsLock);
+  m_settings.loaded = true;
+  return kCacheOk;
+}
+
+uint32_t CVDCache::Destroy() {
+  VD_TRACE("CVDCache::Destroy");
+  {
+    std::lock_guard<std::mutex> pending(m_pendingLock);
+    m_pending.clear();
+  }
+  {
+    std::lock_guard<std::mutex> records(m_recordLock);
+    m_catalogs.clear();
+    m_contents.clear();
+  }
+  std::lock_guard<std::mutex> lock(m_settingsLock);
+  const bool wasLoaded = m_settings.loaded;
+  m_settings.loaded = false;
+  return wasLoaded ? kCacheOk : kCacheNotLoaded;
+}
+
+uint32_t CVDCache::GetDiskFromCache(const ListRequest& request, ListResult* result) {
+  if (!IsLoaded()) return kCacheNotLoaded;
+  size_t appended = 0;
+  {
+    std::lock_guard<std::mutex> records(m_recordLock);
+    if (auto it = m_catalogs.find(request.catalogID); it != m_catalogs.end()) {
+      result->catalogs.insert(result->catalogs.end(), it->second.begin(), it->second.end());
+      appended += it->second.size();
+    }
+    if (auto it = m_contents.find(request.catalogID); it != m_contents.end()) {
+      result->contents.insert(result->contents.end(), it->second.begin(), it->second.end());
+      appended += it->second.size();
+    }
+  }
+  result->totalCount = std::to_string(appended);
+  return kCacheOk;
+}
+
+uint32_t CVDCache::GetDiskFromCacheEx(const ListRequest& request, ListResult* result) {
+  if (!IsLoaded()) return kCacheNotLoaded;
+  const int64_t start = ParseInt64(request.startNumber);
+  const int64_t end = ParseInt64(request.endNumber);
+  if (start == -1 || end == -1) return GetDiskFromCache(request, result);
+  int64_t i = 0;
+  {
+    std::lock_guard<std::mutex> records(m_recordLock);
+    if (auto it = m_catalogs.find(request.catalogID); it != m_catalogs.end()) {
+      for (const CatalogInfo& c : it->second) {
+        if (i >= end) break;
+        if (i >= start) result->catalogs.push_back(c);
+        ++i;
+      }
+    }
+  }
+  {
+    std::lock_guard<std::mutex> records(m_recordLock);
+    if (auto it = m_contents.find(request.catalogID); it != m_contents.end() && i < end) {
+      for (const ContentInfo& c : it->second) {
+        if (i >= end) break;
+        if (i >= start) result->contents.push_back(c);
+        ++i;
+      }
+    }
+  }
+  result->totalCount = std::to_string(end - start);
+  return kCacheOk;
+}
+
+bool CVDCache::HasSubCatalog(const std::string& catalogID) {
+  if (!IsLoaded()) return false;
+  std::lock_guard<std::mutex> records(m_recordLock);
+  auto it = m_catalogs.find(catalogID);
+  return it != m_catalogs.end() && !it->second.empty();
+}
+
+bool CVDCache::IsListed(const std::string& catalogID) {
+  std::lock_guard<std::mutex> lock(m_listedLock);
+  return m_listed.count(catalogID) != 0;
+}
+
+bool CVDCache::IsPending(const std::string& catalogID) {
+  std::lock_guard<std::mutex> lock(m_pendingLock);
+  return m_pending.count(catalogID) != 0;
+}
+
+void CVDCache::AddListed(const std::string& catalogID) {
+  std::lock_guard<std::mutex> lock(m_listedLock);
+  m_listed.insert(catalogID);
+}
+
+// Under the record lock: every catalog below catalogID, catalogID included.
+void CVDCache::CollectDescendants(const std::string& catalogID, std::set<std::string>& purge) {
+  if (!purge.insert(catalogID).second) return;  // a cycle in bad data ends here
+  auto it = m_catalogs.find(catalogID);
+  if (it == m_catalogs.end()) return;
+  for (const CatalogInfo& child : it->second) CollectDescendants(child.catalogID, purge);
+}
+
+uint32_t CVDCache::DeleteRecordById(const std::string& parentID, const std::vector<std::string>& ids) {
+  VD_TRACE("CVDCache::DeleteRecordById");
+  const Settings settings = GetSettings();
+  std::lock_guard<std::mutex> write(m_writeLock);
+  for (const std::string& id : ids) {
+    // What goes: the entries under the parent, and for a catalog its subtree.
+    bool isCatalog = false, isContent = false;
+    std::set<std::string> purge;
+    {
+      std::lock_guard<std::mutex> records(m_recordLock);
+      if (auto it = m_catalogs.find(parentID); it != m_catalogs.end())
+        for (const CatalogInfo& c : it->second)
+          if (c.catalogID == id) {
+            isCatalog = true;
+            CollectDescendants(id, purge);
+          }
+      if (auto it = m_contents.find(parentID); it != m_contents.end())
+        for (const ContentInfo& c : it->second)
+          if (c.contentID == id) isContent = true;
+    }
+    if (!isCatalog && !isContent) continue;
+    if (settings.useDatabase) {
+      SQLConnectionPtr connection = OpenSQLConnection(settings.dbPath.c_str());
+      if (connection) {
+        connection->beginTransaction();
+        if (isCatalog) DeleteRecordByID(connection.get(), parentID, id, true);
+        for (const std::string& gone : purge) {
+          DeleteRecordByParentID(connection.get(), gone, true);
+          DeleteRecordByParentID(connection.get(), gone, false);
+        }
+        if (isContent) DeleteRecordByID(connection.get(), parentID, id, false);
+        connection->commit();
+      }
+    }
+    std::lock_guard<std::mutex> records(m_recordLock);
+    if (auto it = m_catalogs.find(parentID); it != m_catalogs.end())
+      std::erase_if(it->second, [&](const CatalogInfo& c) { return c.catalogID == id; });
+    if (auto it = m_contents.find(parentID); it != m_contents.end())
+      std::erase_if(it->second, [&](const ContentInfo& c) { return c.contentID == id; });
+    for (const std::string& gone : purge) {
+      m_catalogs.erase(gone);
+      m_contents.erase(gone);
+    }
+    std::lock_guard<std::mutex> listed(m_listedLock);
+    for (const std::string& gone : purge) m_listed.erase(gone);
+  }
+  return kCacheOk;
+}
+
+std::string CVDCache::GetCatalogPath(const std::string& catalogID) {
+  std::string path;
+  {
+    std::lock_guard<std::mutex> lock(m_pathLock);
+    auto it = m_catalogPaths.find(catalogID);
+    if (it != m_catalogPaths.end()) {
+      path = it->second.catalogName;
+      std::set<std::string> seen{catalogID};
+      std::string parent = it->second.parentCatalogID;
+      while (!parent.empty() && seen.insert(parent).second) {
+        auto p = m_catalogPaths.find(parent);
+        if (p == m_catalogPaths.end()) break;
+        if (!p->second.catalogName.empty()) path = p->second.catalogName + "\\" + path;
+        parent = p->second.parentCatalogID;
+      }
+    }
+  }
+  std::lock_guard<std::mutex> lock(m_settingsLock);
+  return m_diskName + "\\" + path;
+}
+
+void CVDCache::AddLocalCatalogInfo(const std::string& catalogID, const LocalCatalogInfo& info) {
+  std::lock_guard<std::mutex> lock(m_pathLock);
+  m_catalogPaths[catalogID] = info;
+}
+
+void CVDCache::SetDiskDisplayName(const std::string& name) {
+  std::lock_guard<std::mutex> lock(m_settingsLock);
+  m_diskName = name;
+}
+
+int CVDCache::AddEventReceiver(CacheReceiver receiver) {
+  std::lock_guard<std::mutex> lock(m_receiverLock);
+  m_cacheReceivers.insert(receiver);
+  return 0;
+}
+
+int CVDCache::AddUpdatePageEventReceiver(CacheReceiver receiver) {
+  std::lock_guard<std::mutex> lock(m_receiverLock);
+  m_pageReceivers.insert(receiver);
+  return 0;
+}
+
+// Receivers run with no cache lock held: they read the cache and post to
+// windows, and a lock held here would order them against every reader.
+void CVDCache::NotifyReceivers(const std::set<CacheReceiver>& which, const std::string& catalogID) {
+  std::set<CacheReceiver> copy;
+  {
+    std::lock_guard<std::mutex> lock(m_receiverLock);
+    copy = which;
+  }
+  for (CacheReceiver receiver : copy) receiver(catalogID);
+}
+
+void CVDCache::NotifyCacheReceivers(const std::string& catalogID) { NotifyReceivers(m_cacheReceivers, catalogID); }
+void CVDCache::NotifyPageReceivers(const std::string& catalogID) { NotifyReceivers(m_pageReceivers, catalogID); }
+
+void CVDCache::SetThumbnailPrefetch(IThumbnailPrefetch* prefetch) {
+  std::lock_guard<std::mutex> lock(m_settingsLock);
+  m_settings.thumbnails = prefetch;
+}
+
+// ------------------------------------------------------------------ writes
+
+bool CVDCache::CompareCache(const ListResult& listing) {
+  std::lock_guard<std::mutex> records(m_recordLock);
+  static const std::vector<CatalogInfo> kNoCatalogs;
+  static const std::vector<ContentInfo> kNoContents;
+  auto c = m_catalogs.find(listing.request.catalogID);
+  auto f = m_contents.find(listing.request.catalogID);
+  return vdcache::CompareCache(c == m_catalogs.end() ? kNoCatalogs : c->second,
+                               f == m_contents.end() ? kNoContents : f->second, listing.catalogs,
+                               listing.contents);
+}
+
+void CVDCache::UpdateCache(const ListResult& listing) {
+  VD_TRACE("CVDCache::UpdateCache");
+  const std::string& parent = listing.request.catalogID;
+  const Settings settings = GetSettings();
+  {
+    std::lock_guard<std::mutex> write(m_writeLock);
+    if (settings.useDatabase) {
+      if (SQLConnectionPtr connection = OpenSQLConnection(settings.dbPath.c_str())) {
+        connection->beginTransaction();
+        DeleteRecordByParentID(connection.get(), parent, true);
+        for (const CatalogInfo& c : listing.catalogs) AddCatalog(connection.get(), parent, c);
+        DeleteRecordByParentID(connection.get(), parent, false);
+        for (const ContentInfo& c : listing.contents) AddContent(connection.get(), parent, c);
+        connection->commit();
+      }
+    }
+    std::vector<CatalogInfo> catalogs = listing.catalogs;
+    std::vector<ContentInfo> contents = listing.contents;
+    for (CatalogInfo& c : catalogs) c.parentCatalogID = parent;
+    std::lock_guard<std::mutex> records(m_recordLock);
+    m_catalogs[parent].swap(catalogs);
+    m_contents[parent].swap(contents);
+  }
+  AddListed(parent);
+}
+
+void CVDCache::PushbackCache(const ListResult& page) {
+  VD_TRACE("CVDCache::PushbackCache");
+  const std::string& parent = page.request.catalogID;
+  const Settings settings = GetSettings();
+  std::lock_guard<std::mutex> write(m_writeLock);
+  if (settings.useDatabase) {
+    if (SQLConnectionPtr connection = OpenSQLConnection(settings.dbPath.c_str())) {
+      connection->beginTransaction();
+      for (const CatalogInfo& c : page.catalogs) AddCatalog(connection.get(), parent, c);
+      for (const ContentInfo& c : page.contents) AddContent(connection.get(), parent, c);
+      connection->commit();
+    }
+  }
+  std::lock_guard<std::mutex> records(m_recordLock);
+  auto& catalogs = m_catalogs[parent];
+  for (const CatalogInfo& c : page.catalogs) {
+    catalogs.push_back(c);
+    catalogs.back().parentCatalogID = parent;
+  }
+  auto& contents = m_contents[parent];
+  contents.insert(contents.end(), page.contents.begin(), page.contents.end());
+}
+
+// ------------------------------------------------------------------ listings
+
+ListRequest CVDCache::MakeRequest(const std::string& catalogID, const std::string& path, bool alwaysUpdate) const {
+  ListRequest request;
+  {
+    std::lock_guard<std::mutex> lock(const_cast<std::mutex&>(m_settingsLock));
+    request.account = m_settings.account;
+  }
+  request.catalogID = catalogID;
+  request.catalogSortType = "0";
+  request.contentSortType = "0";
+  request.startNumber = "1";
+  request.endNumber = std::to_string(kPageSize);
+  request.filterType = "-1";
+  request.path = path;
+  request.alwaysUpdate = alwaysUpdate;
+  return request;
+}
+
+bool CVDCache::TryAddPending(const std::string& catalogID) {
+  std::lock_guard<std::mutex> lock(m_pendingLock);
+  return m_pending.insert(catalogID).second;
+}
+
+void CVDCache::RemovePending(const std::string& catalogID) {
+  std::lock_guard<std::mutex> lock(m_pendingLock);
+  m_pending.erase(catalogID);
+}
+
+uint32_t CVDCache::StartListing(const std::string& catalogID, const std::string& path, bool alwaysUpdate,
+                                SdkCallback<ListResult> callback) {
+  std::unique_ptr<Listing> listing(new (std::nothrow) Listing{this, MakeRequest(catalogID, path, alwaysUpdate)});
+  if (!listing) return kCacheNoMemory;
+  ICloudSdk* sdk = Sdk();
+  if (!TryAddPending(catalogID)) return kCacheOk;  // one background listing per catalog
+  m_listings.Begin();
+  if (!sdk || sdk->ls(listing->request, callback, listing.get()) != 0) {
+    RemovePending(catalogID);
+    m_listings.End();
+    return kCacheListFailed;
+  }
+  listing.release();  // the last callback frees it
+  return kCacheOk;
+}
+
+void CVDCache::EndListing(Listing* listing) {
+  delete listing;
+  m_listings.End();
+}
+
+uint32_t CVDCache::GetDiskRemain(ListRequest& request, ListResult* result) {
+  int64_t total = ParseInt64(result->totalCount);
+  int64_t have = static_cast<int64_t>(result->catalogs.size() + result->contents.size());
+  ICloudSdk* sdk = Sdk();
+  while (have < total) {
+    request.startNumber = std::to_string(have + 1);
+    request.endNumber = std::to_string(have + kPageSize);
+    ListResult page;
+    if (!sdk || sdk->SyncLs(request, &page) != 0) return kCacheListFailed;
+    const size_t got = page.catalogs.size() + page.contents.size();
+    if (got == 0) break;  // the service ran short of its own total
+    result->catalogs.insert(result->catalogs.end(), page.catalogs.begin(), page.catalogs.end());
+    result->contents.insert(result->contents.end(), page.contents.begin(), page.contents.end());
+    have += static_cast<int64_t>(got);
+    total = ParseInt64(page.totalCount);
+  }
+  return kCacheOk;
+}
+
+uint32_t CVDCache::GetDisk(const ListRequest& request, ListResult* result, bool synchronous, bool alwaysUpdate) {
+  VD_TRACE("CVDCache::GetDisk");
+  const Settings settings = GetSettings();
+  if (!settings.loaded) return kCacheNotLoaded;
+  if (settings.mode != 0 && !synchronous) {
+    if (IsListed(request.catalogID)) GetDiskFromCacheEx(request, result);
+    return StartListing(request.catalogID, request.path, alwaysUpdate, &CVDCache::GetDiskCb);
+  }
+  ListRequest own = MakeRequest(request.catalogID, request.path, alwaysUpdate);
+  ICloudSdk* sdk = Sdk();
+  if (!sdk || sdk->SyncLs(own, result) != 0) return kCacheListFailed;
+  result->request = own;
+  const uint32_t rc = GetDiskRemain(own, result);
+  ListResult listing = *result;
+  listing.request.catalogID = request.catalogID;
+  UpdateCache(listing);
+  if (settings.mode == 2) DoPrefetchSubCatalog(listing, request.path);
+  return rc;
+}
+
+uint32_t CVDCache::GetDiskEx(const ListRequest& request, ListResult* result, bool synchronous) {
+  // The service is always asked for the first page; the window only shapes the store read.
+  return GetDisk(request, result, synchronous, false);
+}
+
+void CVDCache::GetDiskCb(int code, ListResult* result, void* user) {
+  auto* listing = static_cast<Listing*>(user);
+  CVDCache* self = listing->cache;
+  const std::string catalogID = listing->request.catalogID;
+  if (!self->IsListed(catalogID)) {
+    FirstGetCacheCb(code, result, user);
+    return;
+  }
+  VD_TRACE("CVDCache::GetDiskCb");
+  ListResult whole;
+  bool ok = code == 0;
+  if (!ok) {
+    VD_LOG_WARN("listing of %s failed: %d", catalogID.c_str(), code);
+    self->NotifyCacheReceivers(catalogID);
+  } else {
+    whole = *result;
+    self->GetDiskRemain(listing->request, &whole);
+    whole.request = listing->request;
+    const bool changed = listing->request.alwaysUpdate || self->CompareCache(whole);
+    if (changed) {
+      self->UpdateCache(whole);
+      self->NotifyCacheReceivers(catalogID);
+    } else if (whole.catalogs.empty() && whole.contents.empty()) {
+      self->NotifyCacheReceivers(catalogID);
+    }
+  }
+  self->RemovePending(catalogID);
+  if (ok && self->GetSettings().mode == 2) self->DoPrefetchSubCatalog(whole, listing->request.path);
+  self->EndListing(listing);
+}
+
+void CVDCache::FirstGetCacheCb(int code, ListResult* result, void* user) {
+  VD_TRACE("CVDCache::FirstGetCacheCb");
+  auto* listing = static_cast<Listing*>(user);
+  CVDCache* self = listing->cache;
+  const std::string catalogID = listing->request.catalogID;
+  if (code != 0 || (result->catalogs.empty() && result->contents.empty())) {
+    if (code != 0) VD_LOG_WARN("first listing of %s failed: %d", catalogID.c_str(), code);
+    self->RemovePending(catalogID);
+    self->AddListed(catalogID);
+    self->NotifyPageReceivers(catalogID);
+    self->EndListing(listing);
+    return;
+  }
+  ListResult page = *result;
+  page.request = listing->request;
+  self->PushbackCache(page);
+  self->NotifyPageReceivers(catalogID);
+  const uint32_t pause = self->m_pagePauseMs.load();
+  if (pause) std::this_thread::sleep_for(std::chrono::milliseconds(pause));
+  const int64_t end = ParseInt64(listing->request.endNumber);
+  listing->request.startNumber = std::to_string(end + 1);
+  listing->request.endNumber = std::to_string(end + kPageSize);
+  if (end + 1 <= ParseInt64(result->totalCount)) {
+    ICloudSdk* sdk = self->Sdk();
+    if (sdk && sdk->ls(listing->request, &CVDCache::FirstGetCacheCb, listing) == 0) return;
+  }
+  self->RemovePending(catalogID);
+  self->AddListed(catalogID);
+  self->EndListing(listing);
+}
+
+// ------------------------------------------------------------------ prefetch
+
+uint32_t CVDCache::PrefetchAllCatalog(const std::string& path, const std::string& catalogID, bool) {
+  if (!IsLoaded()) return kCacheNotLoaded;
+  return StartListing(catalogID, path, false, &CVDCache::PrefetchAllCatalogCb);
+}
+
+void CVDCache::PrefetchAllCatalogCb(int code, ListResult* result, void* user) {
+  VD_TRACE("CVDCache::PrefetchAllCatalogCb");
+  auto* listing = static_cast<Listing*>(user);
+  CVDCache* self = listing->cache;
+  const std::string catalogID = listing->request.catalogID;
+  ListResult whole;
+  if (code == 0) {
+    whole = *result;
+    self->GetDiskRemain(listing->request, &whole);
+    whole.request = listing->request;
+    if (self->CompareCache(whole)) self->UpdateCache(whole);
+    if (IThumbnailPrefetch* thumbnails = self->GetSettings().thumbnails) thumbnails->QueueCatalog(catalogID, whole);
+  }
+  self->RemovePending(catalogID);
+  if (code == 0) self->DoPrefetchAllCatalog(whole, listing->request.path);
+  self->EndListing(listing);
+}
+
+void CVDCache::DoPrefetchAllCatalog(const ListResult& listing, const std::string& path) {
+  for (const CatalogInfo& c : listing.catalogs) {
+    AddLocalCatalogInfo(c.catalogID, {c.catalogName, listing.request.catalogID});
+    PrefetchAllCatalog(path + "/" + c.catalogID, c.catalogID);
+  }
+}
+
+uint32_t CVDCache::PrefetchSubCatalog(const std::string& path, const std::string& catalogID) {
+  if (!IsLoaded()) return kCacheNotLoaded;
+  return StartListing(catalogID, path, false, &CVDCache::PrefetchSubCatalogCb);
+}
+
+void CVDCache::DoPrefetchSubCatalog(const ListResult& listing, const std::string& path) {
+  for (const CatalogInfo& c : listing.catalogs) PrefetchSubCatalog(path + "/" + c.catalogID, c.catalogID);
+}
+
+void CVDCache::PrefetchSubCatalogCb(int code, ListResult* result, void* user) {
+  auto* listing = static_cast<Listing*>(user);
+  CVDCache* self = listing->cache;
+  if (code == 0) {
+    ListResult whole = *result;
+    self->GetDiskRemain(listing->request, &whole);
+    whole.request = listing->request;
+    if (self->CompareCache(whole)) self->UpdateCache(whole);
+  }
+  self->RemovePending(listing->request.catalogID);
+  self->EndListing(listing);
+}
+
+// ------------------------------------------------------------------ sharers
+
+void CVDCache::SetShareUserHooks(ShareUserHooks hooks) {
+  std::lock_guard<std::mutex> lock(m_shareUserLock);
+  m_shareHooks = std::move(hooks);
+}
+
+void CVDCache::SetShareUser(const std::string& account, const std::string& name) {
+  std::lock_guard<std::mutex> lock(m_shareUserLock);
+  m_shareUsers[account] = name;
+}
+
+bool CVDCache::GetShareUser(std::map<std::string, std::string>& out) {
+  std::lock_guard<std::mutex> lock(m_shareUserLock);
+  if (m_shareUsers.empty()) return false;
+  out = m_shareUsers;
+  return true;
+}
+
+void CVDCache::SetShareNull() {
+  std::lock_guard<std::mutex> lock(m_shareUserLock);
+  m_shareUsers.clear();
+}
+
+bool CVDCache::HasInitShareUser() {
+  std::lock_guard<std::mutex> lock(m_shareUserLock);
+  return m_shareUsersLoaded;
+}
+
+void CVDCache::SetGetShareUserSuccess(int loaded) {
+  std::lock_guard<std::mutex> lock(m_shareUserLock);
+  m_shareUsersLoaded = loaded != 0;
+}
+
+bool CVDCache::InitShareUser() {
+  VD_TRACE("CVDCache::InitShareUser");
+  {
+    std::lock_guard<std::mutex> lock(m_shareUserLock);
+    if (m_shareUsersRunning) return false;
+    m_shareUsersRunning = true;
+  }
+  ItemGetListRequest request;
+  request.account = GetSettings().account;
+  request.itemType = "1";
+  request.flag = "1";
+  ICloudSdk* sdk = Sdk();
+  m_listings.Begin();
+  if (!sdk || sdk->itemGetList(request, nullptr, &CVDCache::ItemGetListCallback, this) != 0) {
+    m_listings.End();
+    std::lock_guard<std::mutex> lock(m_shareUserLock);
+    m_shareUsersRunning = false;
+    return false;
+  }
+  return true;
+}
+
+void CVDCache::ItemGetListCallback(int code, ItemGetListResult* result, void* user) {
+  VD_TRACE("CVDCache::ItemGetListCallback");
+  auto* self = static_cast<CVDCache*>(user);
+  ShareUserHooks hooks;
+  {
+    std::lock_guard<std::mutex> lock(self->m_shareUserLock);
+    hooks = self->m_shareHooks;
+  }
+  if (code == 0) {
+    self->SetShareNull();
+    for (const ItemInfo& item : result->items)
+      for (const std::string& account : item.accountList)
+        self->SetShareUser(account, item.itemName.empty() || account.empty() ? account : item.itemName);
+    self->SetGetShareUserSuccess(1);
+    if (hooks.contactFolder) {
+      const std::string folder = hooks.contactFolder();
+      if (!folder.empty()) WriteItemInfoToFile(folder, result->items);
+    }
+    {
+      std::lock_guard<std::mutex> lock(self->m_shareUserLock);
+      self->m_shareUsersRunning = false;
+    }
+    if (hooks.broadcastLoaded) hooks.broadcastLoaded();
+  } else {
+    self->SetGetShareUserSuccess(0);
+    VD_LOG_WARN("Get List Fail! iRet = %d", code);
+    if (code == kSdkTokenInvalid) {
+      VD_LOG_WARN("Send SHELL_NIMBRA_TOKEN_INVALID To Nimbra");
+      if (hooks.tokenInvalid) hooks.tokenInvalid();
+    }
+    std::lock_guard<std::mutex> lock(self->m_shareUserLock);
+    self->m_shareUsersRunning = false;
+  }
+  self->m_listings.End();
+}
+
+}  // namespace vdcache

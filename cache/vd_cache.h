@@ -1,0 +1,174 @@
+#pragma once
+// The catalog cache: the user's cloud catalog tree in memory, mirrored in the
+// account's cache.db, refreshed from the cloud in the background and
+// announced to the views through receivers.
+//
+// Locks, always taken in this order and never while a receiver runs:
+// write lock (one database unit at a time, held across its I/O) -> record
+// lock (the two maps, held only for memory work) -> listed-catalog lock.
+// The pending, receiver, path-index and share-user locks are never held
+// together with another. Readers take the record lock only, so a reader
+// never waits for the database or the network.
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "cache_result.h"
+#include "cloud_sdk.h"
+#include "listing_tracker.h"
+
+namespace vdcache {
+
+using CacheReceiver = void (*)(const std::string& catalogID);
+
+struct LocalCatalogInfo {
+  std::string catalogName;
+  std::string parentCatalogID;
+};
+
+// Receives one listing per catalog of the whole-tree prefetch, to fetch its
+// thumbnails off the listing thread.
+class IThumbnailPrefetch {
+ public:
+  virtual void QueueCatalog(const std::string& catalogID, const ListResult& listing) = 0;
+
+ protected:
+  ~IThumbnailPrefetch() = default;
+};
+
+// What the share-user load tells the world outside the cache.
+struct ShareUserHooks {
+  std::function<void()> broadcastLoaded;       // the views: sharers' names arrived (406)
+  std::function<void()> tokenInvalid;          // the desktop client must sign in again (21)
+  std::function<std::string()> contactFolder;  // folder of contact_cache.ini; "" writes nothing
+};
+
+class CVDCache {
+ public:
+  static CVDCache* GetInstance();
+
+  // sdk null: the process's CurrentCloudSdk() at each call.
+  explicit CVDCache(ICloudSdk* sdk = nullptr);
+  // Waits for the background listings still running.
+  ~CVDCache();
+  CVDCache(const CVDCache&) = delete;
+  CVDCache& operator=(const CVDCache&) = delete;
+
+  // ---- store
+  uint32_t Initialize(uint32_t mode, bool useDatabase, const std::string& dbPath, const std::string& account);
+  uint32_t Destroy();
+  uint32_t GetDiskFromCache(const ListRequest& request, ListResult* result);
+  uint32_t GetDiskFromCacheEx(const ListRequest& request, ListResult* result);
+  bool HasSubCatalog(const std::string& catalogID);
+  uint32_t DeleteRecordById(const std::string& parentID, const std::vector<std::string>& ids);
+  std::string GetCatalogPath(const std::string& catalogID);
+  void AddLocalCatalogInfo(const std::string& catalogID, const LocalCatalogInfo& info);
+  int AddEventReceiver(CacheReceiver receiver);
+  int AddUpdatePageEventReceiver(CacheReceiver receiver);
+  bool IsListed(const std::string& catalogID);
+  bool IsPending(const std::string& catalogID);
+
+  // ---- refresh
+  uint32_t GetDisk(const ListRequest& request, ListResult* result, bool synchronous, bool alwaysUpdate);
+  uint32_t GetDiskEx(const ListRequest& request, ListResult* result, bool synchronous);
+  uint32_t PrefetchAllCatalog(const std::string& path, const std::string& catalogID, bool unused = false);
+  // Replaces the stored children of the listing's catalog.
+  void UpdateCache(const ListResult& listing);
+  // Appends one first-listing page.
+  void PushbackCache(const ListResult& page);
+  // True when the listing differs from what is stored for its catalog.
+  bool CompareCache(const ListResult& listing);
+
+  // ---- sharers' names
+  bool InitShareUser();
+  void SetShareUser(const std::string& account, const std::string& name);
+  bool GetShareUser(std::map<std::string, std::string>& out);
+  void SetShareNull();
+  bool HasInitShareUser();
+  void SetGetShareUserSuccess(int loaded);
+
+  // ---- settings of the host
+  void SetShareUserHooks(ShareUserHooks hooks);
+  void SetThumbnailPrefetch(IThumbnailPrefetch* prefetch);
+  // Narrow display name of the cloud disk, the first part of every catalog path.
+  void SetDiskDisplayName(const std::string& name);
+  // Pause between the pages of a first listing (100 ms in the product).
+  void SetPagePauseMs(uint32_t ms) { m_pagePauseMs = ms; }
+  // True when every background listing has ended within the time.
+  bool WaitIdle(uint32_t timeoutMs) { return m_listings.WaitIdle(timeoutMs); }
+
+ private:
+  struct Listing;  // one background listing: the request and its owner
+
+  ICloudSdk* Sdk() const;
+  bool IsLoaded();
+  void AddListed(const std::string& catalogID);
+  bool TryAddPending(const std::string& catalogID);
+  void RemovePending(const std::string& catalogID);
+  void NotifyReceivers(const std::set<CacheReceiver>& which, const std::string& catalogID);
+  void NotifyCacheReceivers(const std::string& catalogID);
+  void NotifyPageReceivers(const std::string& catalogID);
+  ListRequest MakeRequest(const std::string& catalogID, const std::string& path, bool alwaysUpdate) const;
+  // Starts ls for a new listing unless the catalog is pending; false when it
+  // could not start (the catalog is then not pending).
+  uint32_t StartListing(const std::string& catalogID, const std::string& path, bool alwaysUpdate,
+                        SdkCallback<ListResult> callback);
+  uint32_t GetDiskRemain(ListRequest& request, ListResult* result);
+  void DoPrefetchAllCatalog(const ListResult& listing, const std::string& path);
+  void DoPrefetchSubCatalog(const ListResult& listing, const std::string& path);
+  uint32_t PrefetchSubCatalog(const std::string& path, const std::string& catalogID);
+  void EndListing(Listing* listing);
+  void CollectDescendants(const std::string& catalogID, std::set<std::string>& purge);
+
+  static void GetDiskCb(int code, ListResult* result, void* user);
+  static void FirstGetCacheCb(int code, ListResult* result, void* user);
+  static void PrefetchAllCatalogCb(int code, ListResult* result, void* user);
+  static void PrefetchSubCatalogCb(int code, ListResult* result, void* user);
+  static void ItemGetListCallback(int code, ItemGetListResult* result, void* user);
+
+  ICloudSdk* m_sdk;
+
+  std::mutex m_writeLock;
+  std::mutex m_recordLock;
+  std::map<std::string, std::vector<CatalogInfo>> m_catalogs;
+  std::map<std::string, std::vector<ContentInfo>> m_contents;
+
+  std::mutex m_listedLock;
+  std::set<std::string> m_listed;
+  std::mutex m_pendingLock;
+  std::set<std::string> m_pending;
+  std::mutex m_receiverLock;
+  std::set<CacheReceiver> m_cacheReceivers;
+  std::set<CacheReceiver> m_pageReceivers;
+  std::mutex m_pathLock;
+  std::map<std::string, LocalCatalogInfo> m_catalogPaths;
+  std::string m_diskName;
+
+  std::mutex m_shareUserLock;
+  std::map<std::string, std::string> m_shareUsers;
+  bool m_shareUsersLoaded = false;
+  bool m_shareUsersRunning = false;
+  ShareUserHooks m_shareHooks;
+
+  struct Settings {
+    uint32_t mode = 1;
+    bool useDatabase = false;
+    std::string dbPath;
+    std::string account;
+    bool loaded = false;
+    IThumbnailPrefetch* thumbnails = nullptr;
+  };
+  Settings GetSettings();
+  std::mutex m_settingsLock;
+  Settings m_settings;
+  std::atomic<uint32_t> m_pagePauseMs{100};
+
+  ListingTracker m_listings;
+};
+
+}  // namespace vdcache
