@@ -205,7 +205,9 @@ TEST_F(SdkTransfer, UploadResumesAfterServiceRestart) {
 }
 
 TEST_F(SdkTransfer, DownloadResumesAfterServiceRestart) {
-  const std::uint64_t size = 12 * kChunk + 5;
+  // Far more than loopback socket buffers hold, so that the kill really
+  // cuts the stream instead of leaving the rest buffered for the client.
+  const std::uint64_t size = 64 * kChunk + 5;
   const std::string src = dir_.File("big"), dst = dir_.File("partial");
   test::WriteRandomFile(src, size, 12);
   const std::string id = Upload(src, "down.bin", size);
