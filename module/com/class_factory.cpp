@@ -18,7 +18,10 @@ HRESULT GetClassObject(std::span<const ClassEntry> table, REFCLSID clsid, REFIID
   if (!out) return E_POINTER;
   *out = nullptr;
   for (const ClassEntry& entry : table) {
-    if (IsEqualCLSID(*entry.clsid, clsid)) return CreateInstance<ClassFactory>(iid, out, entry.create);
+    if (!IsEqualCLSID(*entry.clsid, clsid)) continue;
+    // A class the module registers but cannot make yet.
+    if (!entry.create) return CLASS_E_CLASSNOTAVAILABLE;
+    return CreateInstance<ClassFactory>(iid, out, entry.create);
   }
   return CLASS_E_CLASSNOTAVAILABLE;
 }

@@ -1,0 +1,32 @@
+// The COM server's exported entry points.
+#include <windows.h>
+
+#include "com_server.h"
+#include "registration.h"
+
+extern "C" {
+
+HRESULT __stdcall DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
+  return vd::com::GetClassObject(vd::module::ClassTable(), clsid, iid, out);
+}
+
+// The library stays loaded for the life of the process.
+HRESULT __stdcall DllCanUnloadNow() { return S_FALSE; }
+
+HRESULT __stdcall DllCanUnloadNowForORLO() { return S_FALSE; }
+
+HRESULT __stdcall DllRegisterServer() { return vd::module::RegisterServer(vd::com::CurrentModule(), {}); }
+
+HRESULT __stdcall DllUnregisterServer() { return vd::module::UnregisterServer(vd::com::CurrentModule(), {}); }
+
+HRESULT __stdcall DllInstall(BOOL install, LPCWSTR command) {
+  vd::registrar::RootMapping mapping;
+  mapping.per_user = vd::module::IsPerUserCommand(command);
+  HMODULE module = vd::com::CurrentModule();
+  if (!install) return vd::module::UnregisterServer(module, mapping);
+  HRESULT hr = vd::module::RegisterServer(module, mapping);
+  if (FAILED(hr)) vd::module::UnregisterServer(module, mapping);
+  return hr;
+}
+
+}  // extern "C"

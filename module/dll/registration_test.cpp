@@ -1,0 +1,204 @@
+// Pandrel64.dll registered and unregistered with the system's regsvr32.
+#include <windows.h>
+#include <shlobj.h>
+#include <shlwapi.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/files.h"
+#include "platform/process.h"
+#include "platform/registry.h"
+#include "platform/text.h"
+
+namespace {
+
+using platform::RegRoot;
+
+struct ClassRow {
+  std::u16string clsid, progid, description;
+};
+
+const ClassRow kClasses[] = {
+    {u"{CB5DEC9E-175E-45DF-B647-BCBEE0669FE6}", u"Pandrel.IVDShellFolder.1", u"Veyra云盘"},
+    {u"{A7DEC21D-4E2C-40F8-BA7D-EB5023600937}", u"Pandrel.IVDShellFolder2.1", u"Veyra同步盘"},
+    {u"{EA5CE929-C0D1-4B2B-9094-0C261CF2E40A}", u"PandrelLib.VDPropertyDlg.1", u"VDPropertyDlg Class"},
+    {u"{49EF122D-0F21-4B1F-8EBE-6D7E2DBCBD05}", u"Pandrel.IVDShellView.1", u"IVDShellView Class"},
+    {u"{63D11655-83EB-42E4-854F-543E2B2314AE}", u"Pandrel.IFileProperty.1", u"IFileProperty Class"},
+    {u"{1E2CDF33-50A0-47DD-A801-B63A19EE9EA4}", u"Pandrel.IVDDropSource.1", u"IVDDropSource Class"},
+    {u"{37A5A042-489C-4AE5-8C1D-CA8F914AC8D7}", u"Pandrel.IVDEnumFmtEtc.1", u"IVDEnumFmtEtc Class"},
+    {u"{B4BD9795-1F97-46E9-A951-763FE25CBEB0}", u"Pandrel.IVDDataObject.1", u"IVDDataObject Class"},
+    {u"{E0A99BB5-2124-4A04-B29C-24B4956469BE}", u"Pandrel.IVDDropTarget.1", u"IVDDropTarget Class"},
+    {u"{390685EC-918F-448E-9ADF-EDB89E9AFA75}", u"Pandrel.TCopyHook.1", u"TCopyHook Class"},
+    {u"{E375F74A-3EEE-4DE0-A086-A8F8C30AB8E0}", u"Pandrel.IVDExtractIcon.1", u"IVDExtractIcon Class"},
+    {u"{62DEED0A-AFD5-4423-A8AB-A57F58A87A2F}", u"Pandrel.IVDTreeContextMenu.1", u"IVDTreeContextMenu Class"},
+    {u"{48873D96-2FDA-4B98-8E68-9D3D17B7DC3E}", u"Pandrel.IVDTopContextMenu.1", u"IVDTopContextMenu Class"},
+    {u"{4B41B59C-F6D1-4B2A-BBAB-1356FA5E7169}", u"Pandrel.IVDShellView2.1", u"IVDShellView2 Class"},
+    {u"{A29C2936-38AB-4670-B329-6D85414C9E9B}", u"Pandrel.IVDDropTarget2.1", u"IVDDropTarget2 Class"},
+    {u"{46F6AD4C-913D-4C04-8EDD-823C59D6F4D6}", u"Pandrel.IVDExtractIcon2.1", u"IVDExtractIcon2 Class"},
+    {u"{8523402E-E345-480D-8F54-C81EC9031915}", u"Pandrel.IVDPidlEnumEx2.1", u"IVDPidlEnumEx2 Class"},
+};
+const std::u16string kAppId = u"{307B4D9D-E28B-4BB7-8F47-7FDF47FEBDCD}";
+const std::u16string kTypeLib = u"{54A2D32E-54A3-4A09-B716-3650B5C7B18B}";
+const std::u16string kNameSpace = u"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MyComputer\\NameSpace";
+const std::u16string kApproved = u"Software\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved";
+
+std::u16string DllPath() {
+  std::u16string exe = platform::ExecutablePath();
+  return exe.substr(0, exe.find_last_of(u'\\')) + u"\\Pandrel64.dll";
+}
+
+int Regsvr32(std::vector<std::u16string> args) {
+  wchar_t system[MAX_PATH];
+  ::GetSystemDirectoryW(system, MAX_PATH);
+  std::u16string exe = reinterpret_cast<const char16_t*>(system);
+  args.insert(args.begin(), u"/s");
+  args.push_back(DllPath());
+  auto process = platform::Process::Launch(exe + u"\\regsvr32.exe", args);
+  return process ? process->Wait(60000).value_or(-2) : -1;
+}
+
+// Names of the items "Computer" shows, as the shell gives them.
+std::vector<std::wstring> ComputerItems() {
+  std::vector<std::wstring> names;
+  IShellFolder* desktop = nullptr;
+  if (FAILED(::SHGetDesktopFolder(&desktop))) return names;
+  LPITEMIDLIST computer = nullptr;
+  wchar_t path[] = L"::{20D04FE0-3AEA-1069-A2D8-08002B30309D}";
+  IShellFolder* folder = nullptr;
+  if (SUCCEEDED(desktop->ParseDisplayName(nullptr, nullptr, path, nullptr, &computer, nullptr)) &&
+      SUCCEEDED(desktop->BindToObject(computer, nullptr, IID_IShellFolder, reinterpret_cast<void**>(&folder)))) {
+    IEnumIDList* items = nullptr;
+    if (folder->EnumObjects(nullptr, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS, &items) == S_OK) {
+      LPITEMIDLIST item = nullptr;
+      while (items->Next(1, &item, nullptr) == S_OK) {
+        STRRET name = {};
+        wchar_t* text = nullptr;
+        if (SUCCEEDED(folder->GetDisplayNameOf(item, SHGDN_NORMAL, &name)) && SUCCEEDED(::StrRetToStrW(&name, item, &text))) {
+          names.emplace_back(text);
+          ::CoTaskMemFree(text);
+        }
+        ::CoTaskMemFree(item);
+      }
+      items->Release();
+    }
+    folder->Release();
+  }
+  ::CoTaskMemFree(computer);
+  desktop->Release();
+  return names;
+}
+
+bool Contains(const std::vector<std::wstring>& names, const wchar_t* name) {
+  for (auto& n : names) {
+    if (n == name) return true;
+  }
+  return false;
+}
+
+TEST(Registration, EveryClassRegisteredThenRemoved) {
+  auto& reg = platform::SystemRegistry();
+  ASSERT_EQ(Regsvr32({}), 0);
+
+  EXPECT_EQ(reg.GetString(RegRoot::ClassesRoot, u"AppID\\" + kAppId, u""), u"Pandrel");
+  EXPECT_EQ(reg.GetString(RegRoot::ClassesRoot, u"AppID\\Pandrel.DLL", u"AppID"), kAppId);
+  for (size_t i = 0; i < std::size(kClasses); ++i) {
+    const auto& c = kClasses[i];
+    const std::u16string key = u"CLSID\\" + c.clsid;
+    const std::u16string vi = c.progid.substr(0, c.progid.size() - 2);
+    SCOPED_TRACE(platform::WideToUtf8(c.progid));
+    EXPECT_EQ(reg.GetString(RegRoot::ClassesRoot, key, u""), c.description);
+    EXPECT_EQ(reg.GetString(RegRoot::ClassesRoot, key + u"\\ProgID", u""), c.progid);
+    EXPECT_EQ(reg.GetString(RegRoot::ClassesRoot, key + u"\\VersionIndependentProgID", u""), vi);
+    EXPECT_EQ(reg.GetString(RegRoot::ClassesRoot, key + u"\\TypeLib", u""), kTypeLib);
+    auto server = reg.GetString(RegRoot::ClassesRoot, key + u"\\InprocServer32", u"");
+    ASSERT_TRUE(server);
+    EXPECT_TRUE(platform::EqualsNoCase(*server, DllPath()));
+    EXPECT_EQ(reg.GetString(RegRoot::ClassesRoot, key + u"\\InprocServer32", u"ThreadingModel"), u"Apartment");
+    EXPECT_EQ(reg.KeyExists(RegRoot::ClassesRoot, key + u"\\Programmable"), i != 2);  // all but the property dialog
+    EXPECT_EQ(reg.GetString(RegRoot::ClassesRoot, key, u"AppID").has_value(), i == 2);
+    EXPECT_EQ(reg.GetString(RegRoot::ClassesRoot, c.progid + u"\\CLSID", u""), c.clsid);
+    EXPECT_EQ(reg.GetString(RegRoot::ClassesRoot, vi + u"\\CurVer", u""), c.progid);
+  }
+  for (int root = 0; root < 2; ++root) {
+    const std::u16string key = u"CLSID\\" + kClasses[root].clsid;
+    EXPECT_EQ(reg.GetDword(RegRoot::ClassesRoot, key + u"\\ShellFolder", u"Attributes"), 0xF8800100u);
+    EXPECT_EQ(reg.GetString(RegRoot::ClassesRoot, key + u"\\ShellFolder", u"PinToNameSpaceTree"), u"");
+    auto icon = reg.GetString(RegRoot::ClassesRoot, key + u"\\DefaultIcon", u"");
+    ASSERT_TRUE(icon);
+    EXPECT_EQ(icon->substr(icon->size() - (root == 0 ? 2 : 3)), root == 0 ? u",0" : u",16");
+    EXPECT_EQ(reg.GetString(RegRoot::ClassesRoot, key, u"InfoTip"),
+              root == 0 ? u"浏览、操作云端文件，支持上传下载" : u"浏览本地同步目录");
+    EXPECT_EQ(reg.GetString(RegRoot::LocalMachine, kNameSpace + u"\\" + kClasses[root].clsid, u""), kClasses[root].description);
+    EXPECT_EQ(reg.GetString(RegRoot::LocalMachine, kApproved, kClasses[root].clsid), kClasses[root].description);
+    EXPECT_TRUE(reg.KeyExists(RegRoot::ClassesRoot, key + u"\\shellex\\ContextMenuHandlers\\" + kClasses[12].clsid));
+  }
+  const std::u16string hook = u"Directory\\shellex\\CopyHookHandlers\\" + kClasses[9].clsid;
+  EXPECT_EQ(reg.GetString(RegRoot::ClassesRoot, hook, u""), kClasses[9].clsid);
+  EXPECT_EQ(reg.GetString(RegRoot::ClassesRoot, hook, kClasses[9].clsid), u"Veyra同步盘 支持ICopyHook");
+
+  // The shell lists both roots under "Computer".
+  ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  auto items = ComputerItems();
+  EXPECT_TRUE(Contains(items, L"Veyra云盘"));
+  EXPECT_TRUE(Contains(items, L"Veyra同步盘"));
+
+  HMODULE dll = ::LoadLibraryW(reinterpret_cast<LPCWSTR>(DllPath().c_str()));
+  ASSERT_NE(dll, nullptr);
+  auto can_unload = reinterpret_cast<HRESULT(__stdcall*)()>(reinterpret_cast<void*>(::GetProcAddress(dll, "DllCanUnloadNow")));
+  ASSERT_NE(can_unload, nullptr);
+  EXPECT_EQ(can_unload(), S_FALSE);
+  ::FreeLibrary(dll);
+
+  ASSERT_EQ(Regsvr32({u"/u"}), 0);
+  for (const auto& c : kClasses) {
+    EXPECT_FALSE(reg.KeyExists(RegRoot::ClassesRoot, u"CLSID\\" + c.clsid)) << platform::WideToUtf8(c.progid);
+    EXPECT_FALSE(reg.KeyExists(RegRoot::ClassesRoot, c.progid)) << platform::WideToUtf8(c.progid);
+  }
+  for (int root = 0; root < 2; ++root) {
+    EXPECT_FALSE(reg.KeyExists(RegRoot::LocalMachine, kNameSpace + u"\\" + kClasses[root].clsid));
+    EXPECT_FALSE(reg.GetValue(RegRoot::LocalMachine, kApproved, kClasses[root].clsid));
+  }
+  EXPECT_FALSE(reg.KeyExists(RegRoot::ClassesRoot, hook));
+  EXPECT_FALSE(reg.KeyExists(RegRoot::ClassesRoot, u"AppID\\" + kAppId));
+  EXPECT_TRUE(reg.KeyExists(RegRoot::ClassesRoot, u"CLSID"));
+  EXPECT_TRUE(reg.KeyExists(RegRoot::LocalMachine, kNameSpace));
+  items = ComputerItems();
+  EXPECT_FALSE(Contains(items, L"Veyra云盘"));
+  ::CoUninitialize();
+}
+
+TEST(Registration, InstallForTheUserOnlyWithTheExactWord) {
+  auto& reg = platform::SystemRegistry();
+  const std::u16string user_key = u"Software\\Classes\\CLSID\\" + kClasses[0].clsid;
+  ASSERT_EQ(Regsvr32({u"/n", u"/i:USER"}), 0);
+  EXPECT_TRUE(reg.KeyExists(RegRoot::CurrentUser, user_key + u"\\InprocServer32"));
+  EXPECT_TRUE(reg.KeyExists(RegRoot::CurrentUser, kNameSpace + u"\\" + kClasses[0].clsid));
+  EXPECT_FALSE(reg.KeyExists(RegRoot::LocalMachine, kNameSpace + u"\\" + kClasses[0].clsid));
+  ASSERT_EQ(Regsvr32({u"/u", u"/n", u"/i:user"}), 0);
+  EXPECT_FALSE(reg.KeyExists(RegRoot::CurrentUser, user_key));
+
+  // A longer word that begins with "user" registers per machine.
+  ASSERT_EQ(Regsvr32({u"/n", u"/i:username"}), 0);
+  EXPECT_FALSE(reg.KeyExists(RegRoot::CurrentUser, user_key));
+  EXPECT_TRUE(reg.KeyExists(RegRoot::LocalMachine, kNameSpace + u"\\" + kClasses[0].clsid));
+  ASSERT_EQ(Regsvr32({u"/u", u"/n", u"/i:username"}), 0);
+  EXPECT_FALSE(reg.KeyExists(RegRoot::ClassesRoot, u"CLSID\\" + kClasses[0].clsid));
+
+  // Classes whose objects do not exist yet are refused cleanly.
+  HMODULE dll = ::LoadLibraryW(reinterpret_cast<LPCWSTR>(DllPath().c_str()));
+  ASSERT_NE(dll, nullptr);
+  auto get_class = reinterpret_cast<HRESULT(__stdcall*)(REFCLSID, REFIID, void**)>(
+      reinterpret_cast<void*>(::GetProcAddress(dll, "DllGetClassObject")));
+  ASSERT_NE(get_class, nullptr);
+  CLSID folder;
+  ::CLSIDFromString(reinterpret_cast<LPCOLESTR>(kClasses[0].clsid.c_str()), &folder);
+  void* factory = reinterpret_cast<void*>(1);
+  EXPECT_EQ(get_class(folder, IID_IClassFactory, &factory), CLASS_E_CLASSNOTAVAILABLE);
+  EXPECT_EQ(factory, nullptr);
+  ::FreeLibrary(dll);
+}
+
+}  // namespace
