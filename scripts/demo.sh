@@ -1,6 +1,8 @@
 #!/bin/bash
-# The main job. Until the cloud disk can be shown end to end this sets up,
-# builds both presets and reports what was built and whether it loads.
+# The main job, as far as it goes today: the reference cloud service with
+# sample data, the desktop client signed in inside a Wine prefix, the
+# library registered, "Computer" as the shell lists it, and a screenshot of
+# Wine's Explorer. Everything it makes lands in build/demo.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -10,24 +12,60 @@ jobs=${VD_JOBS:-$(nproc)}
 cmake --preset native >/dev/null && cmake --build --preset native -j "$jobs" >/dev/null
 cmake --preset win64 >/dev/null && cmake --build --preset win64 -j "$jobs" >/dev/null
 
-echo
-echo "== Built"
-echo "native: $(find build/native -maxdepth 4 -name '*_test' -type f | wc -l) test programs"
-echo "win64:  $(find build/win64 -name '*.dll' -not -path '*/wineprefix/*' | sed "s|^build/win64/||" | sort | tr '\n' ' ')"
-echo "        $(find build/win64 -name '*_test.exe' | wc -l) test programs"
-echo
-echo "== Wine"
-prefix="$root/build/win64/wineprefix"
-bash scripts/wine-prefix.sh setup "$prefix"
-trap 'bash scripts/wine-prefix.sh cleanup "$prefix"' EXIT
+out="$root/build/demo"
+rm -rf "$out" && mkdir -p "$out"
+bin="$root/build/win64/bin"
 run="$root/build/win64/wine-run"
-"$run" cmd /c "echo ANSI code page: & chcp" 2>/dev/null | tr -d '\r'
-dll=build/win64/bin/comtest.dll
-if [ -n "$dll" ]; then
-  windll="Z:$(realpath "$dll" | sed 's|/|\\|g')"
-  if "$run" regsvr32 /s "$windll"; then
-    echo "regsvr32 comtest.dll: registered"
-    "$run" reg query 'HKCR\CLSID\{8E2B1C7A-5D3F-4A61-9C0E-2F7B6D4A1E93}\InprocServer32' 2>/dev/null | tr -d '\r' | sed '/^$/d'
-    "$run" regsvr32 /s /u "$windll" && echo "regsvr32 /u comtest.dll: unregistered"
-  fi
-fi
+winpath() { echo "Z:$(realpath "$1" | sed 's|/|\\|g')"; }
+
+echo "== Reference cloud service"
+setsid build/native/cloudserver/cloudserver serve --data "$out/cloud" --port 0 --seed \
+  </dev/null >"$out/cloudserver.log" 2>&1 &
+server=$!
+export VD_WINEPREFIX="$out/wineprefix"
+cleanup() {
+  "$run" "$bin/Nimbra.exe" --quit >/dev/null 2>&1 || true
+  kill "$server" 2>/dev/null || true
+  bash scripts/wine-prefix.sh cleanup "$VD_WINEPREFIX" >/dev/null 2>&1 || true
+}
+trap cleanup EXIT
+port=""
+for _ in $(seq 100); do
+  port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$out/cloudserver.log" | head -1)
+  [ -n "$port" ] && break
+  sleep 0.1
+done
+[ -n "$port" ] || { echo "the service did not start:"; cat "$out/cloudserver.log"; exit 1; }
+echo "listening on 127.0.0.1:$port, accounts alice and bob seeded"
+
+echo "== Wine prefix (Chinese locale)"
+bash scripts/wine-prefix.sh setup "$VD_WINEPREFIX"
+. "$VD_WINEPREFIX.env"
+
+echo "== Desktop client signs in as alice"
+"$run" "$bin/Nimbra.exe" --host 127.0.0.1 --port "$port" --account alice --password alice-pass \
+  </dev/null >"$out/nimbra.log" 2>&1 &
+for _ in $(seq 120); do
+  "$run" reg query 'HKCU\SOFTWARE\Larkmere' /v RCSLoginInfo >/dev/null 2>&1 && break
+  sleep 0.5
+done
+"$run" reg query 'HKCU\SOFTWARE\Larkmere' /v RCSLoginInfo 2>/dev/null | tr -d '\r' | sed -n 's/^ *RCSLoginInfo/RCSLoginInfo/p'
+"$run" reg query 'HKCU\SOFTWARE\Larkmere\ORLO' 2>/dev/null | tr -d '\r' | sed -n 's/^ \{4\}\([A-Za-z_]*\) .*REG_SZ *\(.*\)/\1 = \2/p'
+
+echo "== regsvr32 Pandrel64.dll"
+"$run" regsvr32 /s "$(winpath "$bin/Pandrel64.dll")" && echo "registered"
+
+echo "== \"Computer\" as the shell lists it"
+"$run" "$bin/shell_list.exe" 2>/dev/null | sed 's/^/  /'
+
+echo "== Wine's Explorer"
+"$run" explorer </dev/null >/dev/null 2>&1 &
+sleep 6
+# Open "Computer" (我的电脑) in the tree: the window opens at the top left.
+DISPLAY="$DISPLAY" xdotool mousemove 33 127 click 1 2>/dev/null || true
+sleep 2
+DISPLAY="$DISPLAY" xdotool mousemove 98 127 click --repeat 2 --delay 120 1 2>/dev/null || true
+sleep 3
+xwd -display "$DISPLAY" -root -silent | convert xwd:- "$out/explorer.png"
+echo "screenshot: $out/explorer.png"
+"$run" "$bin/Nimbra.exe" --sign-out >/dev/null 2>&1 && echo "signed out"

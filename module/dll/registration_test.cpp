@@ -12,6 +12,7 @@
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/text.h"
+#include "shell_list.h"
 
 namespace {
 
@@ -60,36 +61,7 @@ int Regsvr32(std::vector<std::u16string> args) {
   return process ? process->Wait(60000).value_or(-2) : -1;
 }
 
-// Names of the items "Computer" shows, as the shell gives them.
-std::vector<std::wstring> ComputerItems() {
-  std::vector<std::wstring> names;
-  IShellFolder* desktop = nullptr;
-  if (FAILED(::SHGetDesktopFolder(&desktop))) return names;
-  LPITEMIDLIST computer = nullptr;
-  wchar_t path[] = L"::{20D04FE0-3AEA-1069-A2D8-08002B30309D}";
-  IShellFolder* folder = nullptr;
-  if (SUCCEEDED(desktop->ParseDisplayName(nullptr, nullptr, path, nullptr, &computer, nullptr)) &&
-      SUCCEEDED(desktop->BindToObject(computer, nullptr, IID_IShellFolder, reinterpret_cast<void**>(&folder)))) {
-    IEnumIDList* items = nullptr;
-    if (folder->EnumObjects(nullptr, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS, &items) == S_OK) {
-      LPITEMIDLIST item = nullptr;
-      while (items->Next(1, &item, nullptr) == S_OK) {
-        STRRET name = {};
-        wchar_t* text = nullptr;
-        if (SUCCEEDED(folder->GetDisplayNameOf(item, SHGDN_NORMAL, &name)) && SUCCEEDED(::StrRetToStrW(&name, item, &text))) {
-          names.emplace_back(text);
-          ::CoTaskMemFree(text);
-        }
-        ::CoTaskMemFree(item);
-      }
-      items->Release();
-    }
-    folder->Release();
-  }
-  ::CoTaskMemFree(computer);
-  desktop->Release();
-  return names;
-}
+std::vector<std::wstring> ComputerItems() { return vd::tools::ListShellFolder(vd::tools::kComputer); }
 
 bool Contains(const std::vector<std::wstring>& names, const wchar_t* name) {
   for (auto& n : names) {
