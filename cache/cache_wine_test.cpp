@@ -1,6 +1,7 @@
 // The catalog cache under Wine through misc64.dll and CorbelSdk64.dll, against
 // the native service of the cloudserver fixture: a first listing, a refresh
 // that sees a change, and a reload from cache.db.
+#include "wine_test_support.h"
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -17,16 +18,7 @@
 namespace vdcache {
 namespace {
 
-int ServicePort() {
-  const char* file = std::getenv("VD_CLOUDSERVER_PORT_FILE");
-  if (!file) return 0;
-  std::string path = file;
-  if (!path.empty() && path[0] == '/') path = "Z:" + path;  // the Unix root as Wine maps it
-  std::ifstream in(path);
-  int port = 0;
-  in >> port;
-  return port;
-}
+int ServicePort() { return vd::testing::CloudserverFixturePort(); }
 
 std::mutex g_lock;
 std::vector<std::string> g_changed;

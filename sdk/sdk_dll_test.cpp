@@ -1,5 +1,6 @@
 // CorbelSdk64.dll under Wine against the native service started by the
 // cloudserver fixture: sign in, list, make a folder with a Chinese name.
+#include "wine_test_support.h"
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -24,16 +25,7 @@ std::string ToAnsi(const std::wstring& wide) {
   return out;
 }
 
-int ServicePort() {
-  const char* file = std::getenv("VD_CLOUDSERVER_PORT_FILE");
-  if (!file) return 0;
-  std::string path = file;
-  if (!path.empty() && path[0] == '/') path = "Z:" + path;  // the Unix root as Wine maps it
-  std::ifstream in(path);
-  int port = 0;
-  in >> port;
-  return port;
-}
+int ServicePort() { return vd::testing::CloudserverFixturePort(); }
 
 struct Box {
   std::mutex mutex;

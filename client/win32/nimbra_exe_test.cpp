@@ -1,6 +1,7 @@
 // Nimbra.exe under Wine against the native service of the cloudserver
 // fixture: the real program, the real registry, mutex and windows. A stand-in
 // Explorer window with a view child records what the client sends the views.
+#include "wine_test_support.h"
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -28,16 +29,7 @@ namespace {
 using namespace std::chrono_literals;
 using platform::RegRoot;
 
-int ServicePort() {
-  const char* file = std::getenv("VD_CLOUDSERVER_PORT_FILE");
-  if (!file) return 0;
-  std::string path = file;
-  if (!path.empty() && path[0] == '/') path = "Z:" + path;  // the Unix root as Wine maps it
-  std::ifstream in(path);
-  int port = 0;
-  in >> port;
-  return port;
-}
+int ServicePort() { return vd::testing::CloudserverFixturePort(); }
 
 template <class Pred>
 bool WaitFor(Pred pred, std::chrono::milliseconds limit = 30s) {
@@ -59,7 +51,8 @@ class FakeExplorer {
 
   FakeExplorer() {
     thread_ = std::thread([this] { Pump(); });
-    WaitFor([this] { return ready_.load(); }, 10s);
+    // A first window connects the process to the display: slow on a loaded machine.
+    WaitFor([this] { return ready_.load(); }, 60s);
   }
   ~FakeExplorer() {
     if (thread_id_) ::PostThreadMessageW(thread_id_, WM_QUIT, 0, 0);

@@ -13,6 +13,7 @@
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "shell_list.h"
+#include "wine_test_support.h"
 
 namespace {
 
@@ -51,15 +52,7 @@ std::u16string DllPath() {
   return exe.substr(0, exe.find_last_of(u'\\')) + u"\\Pandrel64.dll";
 }
 
-int Regsvr32(std::vector<std::u16string> args) {
-  wchar_t system[MAX_PATH];
-  ::GetSystemDirectoryW(system, MAX_PATH);
-  std::u16string exe = reinterpret_cast<const char16_t*>(system);
-  args.insert(args.begin(), u"/s");
-  args.push_back(DllPath());
-  auto process = platform::Process::Launch(exe + u"\\regsvr32.exe", args);
-  return process ? process->Wait(60000).value_or(-2) : -1;
-}
+int Regsvr32(std::vector<std::u16string> args) { return vd::testing::Regsvr32(std::move(args), DllPath()); }
 
 std::vector<std::wstring> ComputerItems() { return vd::tools::ListShellFolder(vd::tools::kComputer); }
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "comtest_ids.h"
+#include "wine_test_support.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/registry.h"
@@ -24,17 +25,7 @@ std::u16string DllPath() {
   return exe.substr(0, exe.find_last_of(u'\\')) + u"\\comtest.dll";
 }
 
-int Regsvr32(std::vector<std::u16string> args) {
-  wchar_t system[MAX_PATH];
-  ::GetSystemDirectoryW(system, MAX_PATH);
-  std::u16string exe = reinterpret_cast<const char16_t*>(system);
-  exe += u"\\regsvr32.exe";
-  args.insert(args.begin(), u"/s");
-  args.push_back(DllPath());
-  auto process = platform::Process::Launch(exe, args);
-  if (!process) return -1;
-  return process->Wait(60000).value_or(-2);
-}
+int Regsvr32(std::vector<std::u16string> args) { return vd::testing::Regsvr32(std::move(args), DllPath()); }
 
 template <typename F>
 F GetProc(HMODULE module, const char* name) {
