@@ -318,8 +318,8 @@ void BM_ListAllPagesCurl(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * g_entries);
 }
 
-BENCHMARK(BM_UploadSdk)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_UploadCurl)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_UploadSdk)->UseManualTime()->Iterations(2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_UploadCurl)->UseManualTime()->Iterations(2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DownloadSdk)->UseManualTime()->Iterations(2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DownloadCurl)->UseManualTime()->Iterations(2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Md5CalFile)->UseManualTime()->Iterations(2)->Unit(benchmark::kMillisecond);
