@@ -554,6 +554,11 @@ int CloudSdk::RecordOprLogExAndXML(const OprLogRecord& record, int flag) {
 // The process's instance; never destroyed, so callbacks still running at
 // exit never meet a destroyed SDK.
 extern "C" VD_SDK_API ICloudSdk* GetCloudSdk() {
-  static corbel::CloudSdk* const sdk = new corbel::CloudSdk();
-  return sdk;
+  // Nothing may escape a C entry point; a failed construction is tried again next call.
+  try {
+    static corbel::CloudSdk* const sdk = new corbel::CloudSdk();
+    return sdk;
+  } catch (...) {
+    return nullptr;
+  }
 }
