@@ -1,0 +1,282 @@
+#include "pidl_enum.h"
+
+#include <array>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <new>
+
+#include "cache_result.h"
+#include "cloud_sdk_records.h"
+#include "pidl_records.h"
+#include "platform/text.h"
+#include "trace.h"
+#include "vd_cache.h"
+
+namespace vd {
+
+namespace {
+
+constexpr std::string_view kRootId = "00019700101000000001";
+constexpr std::string_view kPicturesFixedPart = "00019700101000000043";
+constexpr std::string_view kVideosFixedPart = "00019700101000000044";
+constexpr std::size_t kKeyCompareChars = 32;
+
+// Rows with parent key 0 are only looked up by index; rows under 4 are what
+// the cloud disk root lists, in this order.
+constexpr std::array<SymbolLink, 8> kSymbolLinks = {{
+    {kNodeCloudRoot, 0, u"Veyra云盘", "00019700101000000001", kKindNode},
+    {kNodeMessages, 0, u"短彩信", std::nullopt, kKindNode},
+    {kNodeContacts, 0, u"Tallybook", std::nullopt, kKindNode},
+    {kNodeCalendar, 0, u"日历", std::nullopt, kKindNode},
+    {kNodeNotes, 0, u"Quillpad", std::nullopt, kKindNode},
+    {kNodeReceivedShares, kNodeCloudRoot, u"收到的分享", "", kKindNode},
+    {kNodePhoneVideos, kNodeCloudRoot, u"手机视频", "00019700101000000044", kKindNode},
+    {kNodePhonePictures, kNodeCloudRoot, u"手机图片", "00019700101000000043", kKindNode},
+}};
+
+struct SharePathMap {
+    std::mutex lock;
+    std::map<std::string, std::string> paths;
+};
+
+SharePathMap& SharePaths() {
+    static SharePathMap map;  // lives as long as the process
+    return map;
+}
+
+std::string Decimal(int value) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%d", value);
+    return buf;
+}
+
+}  // namespace
+
+CIVDPidlEnumEx::CIVDPidlEnumEx(PidlEnumEnv env, const VDPidlMgr& mgr) : m_env(std::move(env)), m_mgr(mgr) {}
+
+std::span<const SymbolLink> CIVDPidlEnumEx::SymbolLinks() noexcept { return kSymbolLinks; }
+
+const SymbolLink* CIVDPidlEnumEx::FindSymbolLink(std::int32_t index) noexcept {
+    for (const SymbolLink& row : kSymbolLinks) {
+        if (row.index == index) {
+            return &row;
+        }
+    }
+    return nullptr;
+}
+
+bool CIVDPidlEnumEx::IsCatalogEqual(const CatalogKey& a, const CatalogKey& b) noexcept {
+    if (a.IsNode() != b.IsNode()) {
+        return false;
+    }
+    if (a.IsNode()) {
+        return a.NodeIndex() == b.NodeIndex();
+    }
+    return a.CatalogId().substr(0, kKeyCompareChars) == b.CatalogId().substr(0, kKeyCompareChars);
+}
+
+std::u16string CIVDPidlEnumEx::Widen(std::string_view text) const {
+    return m_env.toWide ? m_env.toWide(text) : platform::AnsiToWide(text);
+}
+
+CIVDPidlEnumEx::Folder CIVDPidlEnumEx::ResolveFolder(PcPidl folder) const {
+    Folder out;
+    out.catalogId = std::string(kRootId);
+    const PcPidl last = folder != nullptr ? VDPidlMgr::GetLastItem(folder) : nullptr;
+    if (last == nullptr) {
+        return out;
+    }
+    out.isRoot = false;
+    if (VDPidlMgr::GetItemType(folder) == kKindNode) {
+        const int index = VDPidlMgr::GetNodeIndex(folder);
+        out.key = CatalogKey::Node(index);
+        const SymbolLink* row = FindSymbolLink(index);
+        out.catalogId = row != nullptr && row->catalogId ? std::string(*row->catalogId) : std::string();
+        return out;
+    }
+    std::u16string id = VDPidlMgr::GetIdString(folder);
+    out.catalogId = platform::WideToAnsi(id);
+    out.key = CatalogKey::Catalog(std::move(id));
+    return out;
+}
+
+std::uint32_t CIVDPidlEnumEx::SymbolLinkState(const SymbolLink& row) const {
+    if (!m_env.isFolderLocalSynFolder) {
+        return kStatePlain;
+    }
+    if (row.index == kNodePhonePictures) {
+        return m_env.isFolderLocalSynFolder(m_env.userId + std::string(kPicturesFixedPart)) > 0 ? kStateSynced
+                                                                                                : kStatePlain;
+    }
+    if (row.index == kNodePhoneVideos) {
+        return m_env.isFolderLocalSynFolder(m_env.userId + std::string(kVideosFixedPart)) > 0 ? kStateSynced
+                                                                                              : kStatePlain;
+    }
+    const std::string id = row.catalogId ? std::string(*row.catalogId) : std::string();
+    return m_env.isFolderLocalSynFolder(id) == 1 ? kStateSynced : kStatePlain;
+}
+
+void CIVDPidlEnumEx::InitSymbolLinks(const CatalogKey& key) noexcept {
+    try {
+        for (const SymbolLink& row : kSymbolLinks) {
+            if (IsCatalogEqual(CatalogKey::Node(row.parentKey), key)) {
+                Append(m_mgr.CreateNode(row.index, row.name, SymbolLinkState(row)));
+            }
+        }
+    } catch (...) {
+        // The sync check or a string copy failed; the nodes made so far stay.
+        VD_LOG_WARN("fixed nodes incomplete");
+    }
+}
+
+void CIVDPidlEnumEx::AddRecords(const ListResult& result, std::uint32_t flags) noexcept {
+    try {
+        if ((flags & kShcontfFolders) != 0) {
+            for (const CatalogInfo& c : result.catalogs) {
+                const std::u16string id = Widen(c.catalogID);
+                const std::u16string name = Widen(c.catalogName);
+                Append(CreateCatalogPidl(m_mgr, {id, name, c.updatetime, c.catalogType, c.shareType}));
+            }
+        }
+        if ((flags & kShcontfNonFolders) != 0) {
+            for (const ContentInfo& c : result.contents) {
+                const std::u16string id = Widen(c.contentID);
+                const std::u16string name = Widen(c.contentName);
+                Append(CreateContentPidl(m_mgr, {id, name, c.updateTime, c.contentSize, c.shareType}));
+            }
+        }
+    } catch (...) {
+        VD_LOG_WARN("entries incomplete");
+    }
+}
+
+void CIVDPidlEnumEx::Append(PidlPtr item) noexcept {
+    if (item == nullptr) {
+        return;  // hidden catalog or allocator failure
+    }
+    UniquePidl owned = m_mgr.Own(item);
+    try {
+        m_items.push_back(std::move(owned));
+    } catch (const std::bad_alloc&) {
+        // `owned` frees the element on the way out.
+    }
+}
+
+bool CIVDPidlEnumEx::Init(PcPidl folder, std::uint32_t flags, bool cacheOnly, int shareMode) noexcept {
+    VD_TRACE("CIVDPidlEnumEx::Init");
+    if (shareMode != 0) {
+        VD_LOG_ERROR("share mode %d is not enumerated here", shareMode);
+        return false;
+    }
+    if (m_env.cache == nullptr) {
+        return false;
+    }
+    try {
+        const Folder f = ResolveFolder(folder);
+        ListRequest request;
+        request.account = m_env.account;
+        request.catalogID = f.catalogId;
+        // The whole catalog: a window would cut the read of a listed catalog.
+        request.startNumber = "-1";
+        request.endNumber = "-1";
+        ListResult result;
+        const std::uint32_t code = cacheOnly && !f.isRoot ? m_env.cache->GetDiskFromCache(request, &result)
+                                                          : m_env.cache->GetDisk(request, &result, false, false);
+        if (code != vdcache::kCacheOk) {
+            VD_LOG_ERROR("GetDisk from cache failed! ErrorCode: %d", static_cast<int>(code));
+            return false;
+        }
+        InitSymbolLinks(f.key);
+        AddRecords(result, flags);
+        return true;
+    } catch (...) {
+        VD_LOG_ERROR("enumeration failed");
+        return false;
+    }
+}
+
+bool CIVDPidlEnumEx::InitEx(PcPidl folder, std::uint32_t flags, bool cacheOnly, bool* atEnd, bool* secondFlag,
+                            int first, int last, int shareMode) noexcept {
+    VD_TRACE("CIVDPidlEnumEx::InitEx");
+    if (secondFlag != nullptr) {
+        *secondFlag = false;
+    }
+    if (shareMode != 0) {
+        VD_LOG_ERROR("share mode %d is not enumerated here", shareMode);
+        return false;
+    }
+    if (m_env.cache == nullptr) {
+        return false;
+    }
+    try {
+        const Folder f = ResolveFolder(folder);
+        ListRequest request;
+        request.account = m_env.account;
+        request.catalogID = f.catalogId;
+        request.startNumber = Decimal(first);
+        request.endNumber = Decimal(last);
+        ListResult result;
+        const std::uint32_t code = cacheOnly ? m_env.cache->GetDiskFromCacheEx(request, &result)
+                                             : m_env.cache->GetDiskEx(request, &result, false);
+        if (code != vdcache::kCacheOk) {
+            VD_LOG_ERROR("GetDisk from cache failed! ErrorCode: %d", static_cast<int>(code));
+            return false;
+        }
+        if (first == 0) {
+            InitSymbolLinks(f.key);
+        }
+        AddRecords(result, flags);
+        if (atEnd != nullptr) {
+            const long long got = static_cast<long long>(result.catalogs.size() + result.contents.size());
+            *atEnd = got == 0 || got < static_cast<long long>(last) - first;
+        }
+        return true;
+    } catch (...) {
+        VD_LOG_ERROR("enumeration failed");
+        return false;
+    }
+}
+
+int CIVDPidlEnumEx::Next(std::uint32_t count, PidlPtr* out, std::uint32_t* fetched) noexcept {
+    std::uint32_t n = 0;
+    if (out != nullptr) {
+        while (n < count && m_cursor < m_items.size()) {
+            PidlPtr copy = m_mgr.Copy(m_items[m_cursor].get());
+            if (copy == nullptr) {
+                break;  // allocator failure: hand out what was copied
+            }
+            out[n++] = copy;
+            ++m_cursor;
+        }
+    }
+    if (fetched != nullptr) {
+        *fetched = n;
+    }
+    return n == count ? kEnumOk : kEnumFalse;
+}
+
+int CIVDPidlEnumEx::Skip(std::uint32_t count) noexcept {
+    const std::size_t left = m_items.size() - m_cursor;
+    if (count > left) {
+        m_cursor = m_items.size();
+        return kEnumFalse;
+    }
+    m_cursor += count;
+    return kEnumOk;
+}
+
+void CIVDPidlEnumEx::AddAllPaths(const std::string& id, const std::string& path) {
+    SharePathMap& map = SharePaths();
+    std::lock_guard<std::mutex> guard(map.lock);
+    map.paths[id] = path;
+}
+
+std::string CIVDPidlEnumEx::GetAllPaths(const std::string& id) {
+    SharePathMap& map = SharePaths();
+    std::lock_guard<std::mutex> guard(map.lock);
+    const auto it = map.paths.find(id);
+    return it != map.paths.end() ? it->second : std::string();
+}
+
+}  // namespace vd
