@@ -12,6 +12,7 @@
 #include "cloud_store.h"
 #include "http_server.h"
 #include "seed.h"
+#include "test_temp_dir.h"
 #include "util.h"
 
 extern char** environ;
@@ -19,21 +20,6 @@ extern char** environ;
 namespace cloudserver {
 namespace {
 
-class TempDir {
- public:
-  TempDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "cloudhttp-XXXXXX").string();
-    path_ = mkdtemp(tmpl.data());
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
 
 Json Call(httplib::Client& c, const std::string& name, const Json& body, int* status = nullptr) {
   auto res = c.Post(("/api/" + name).c_str(), body.dump(), "application/json");
@@ -72,7 +58,7 @@ class HttpTest : public ::testing::Test {
     return ParseDecimal(r.value("totalCount", "x")).value_or(-1);
   }
 
-  TempDir dir_;
+  TempDir dir_{"cloudhttp"};
   std::ostringstream log_;
   std::atomic<int64_t> now_{1700000000};
   std::unique_ptr<CloudStore> store_;
@@ -253,7 +239,7 @@ class ChildServer {
 };
 
 TEST(ChildProcess, ResumableUploadSurvivesRestart) {
-  TempDir dir;
+  TempDir dir{"cloudhttp"};
   {
     CloudStore::Options o;
     o.dataDir = dir.path();

@@ -6,26 +6,12 @@
 #include <atomic>
 #include <set>
 
+#include "test_temp_dir.h"
 #include "util.h"
 
 namespace cloudserver {
 namespace {
 
-class TempDir {
- public:
-  TempDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "cloudstore-XXXXXX").string();
-    path_ = mkdtemp(tmpl.data());
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
 
 class StoreTest : public ::testing::Test {
  protected:
@@ -73,7 +59,7 @@ class StoreTest : public ::testing::Test {
     return names;
   }
 
-  TempDir dir_;
+  TempDir dir_{"cloudstore"};
   std::atomic<int64_t> now_{1700000000};
   std::unique_ptr<CloudStore> store_;
 };

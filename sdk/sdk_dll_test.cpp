@@ -1,5 +1,6 @@
 // CorbelSdk64.dll under Wine against the native service started by the
 // cloudserver fixture: sign in, list, make a folder with a Chinese name.
+#include "service_account.h"
 #include "wine_test_support.h"
 #include <windows.h>
 
@@ -49,31 +50,20 @@ TEST(SdkDll, SignsInAndListsAgainstTheNativeService) {
   ASSERT_GT(port, 0) << "no port from the cloudserver fixture";
 
   // The desktop client's part: sign in over HTTP.
-  auto http = corbel::http::CreateHttpClient();
-  corbel::http::Request request;
-  request.method = "POST";
-  request.url = "http://127.0.0.1:" + std::to_string(port) + "/api/signIn";
-  request.body = R"({"account":"alice","password":"alice-pass"})";
-  corbel::http::Response response;
-  ASSERT_EQ(http->Send(request, corbel::http::Proxy{}, &response), corbel::http::Error::kNone);
-  auto signIn = nlohmann::json::parse(response.body, nullptr, false);
-  ASSERT_TRUE(signIn.is_object());
-  ASSERT_EQ(signIn.value("code", -1), 0);
-  const std::string root = signIn.value("rootCatalogID", "");
+  corbel::test::Account alice;
+  ASSERT_TRUE(corbel::test::SignIn(port, "alice", "alice-pass", &alice));
+  const std::string root = alice.root;
 
   auto folder = std::filesystem::temp_directory_path() / ("sdk-dll-" + std::to_string(GetCurrentProcessId()));
   std::filesystem::create_directories(folder);
-  {
-    std::ofstream ini(folder / "sdkconfig.ini");
-    ini << "[Service]\r\nHost=127.0.0.1\r\nPort=" << port << "\r\n";
-  }
+  corbel::test::WriteSdkConfig(folder, port);
   ICloudSdk* sdk = GetCloudSdk();
   ASSERT_NE(sdk, nullptr);
   ASSERT_TRUE(sdk->init(folder.string(), 0, folder.string(), 1));
   std::string proxyHost, proxyPort;
   EXPECT_EQ(sdk->GetIEProxy(&proxyHost, &proxyPort), kSdkOk);
   EXPECT_EQ(sdk->InitHttpX(proxyHost, proxyPort, "", ""), kSdkOk);
-  ASSERT_EQ(sdk->SetTokenInfo("alice", signIn.value("token", ""), signIn.value("opToken", "")), kSdkOk);
+  ASSERT_EQ(sdk->SetTokenInfo("alice", alice.token, alice.opToken), kSdkOk);
 
   ListRequest list;
   list.account = "alice";

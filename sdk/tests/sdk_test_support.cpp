@@ -72,31 +72,6 @@ void ServerProcess::Kill() {
   pid_ = -1;
 }
 
-bool SignIn(int port, const std::string& account, const std::string& password, Account* out) {
-  auto client = http::CreateHttpClient();
-  http::Request request;
-  request.method = "POST";
-  request.url = "http://127.0.0.1:" + std::to_string(port) + "/api/signIn";
-  request.body = nlohmann::json{{"account", account}, {"password", password}}.dump();
-  http::Response response;
-  if (client->Send(request, http::Proxy{}, &response) != http::Error::kNone) return false;
-  auto j = nlohmann::json::parse(response.body, nullptr, false);
-  if (!j.is_object() || j.value("code", -1) != 0) return false;
-  out->account = account;
-  out->userID = j.value("userID", "");
-  out->token = j.value("token", "");
-  out->opToken = j.value("opToken", "");
-  out->root = j.value("rootCatalogID", "");
-  return true;
-}
-
-void WriteSdkConfig(const std::filesystem::path& folder, int port, int retries, int idleMs, std::uint32_t chunkBytes) {
-  std::ofstream out(folder / "sdkconfig.ini");
-  out << "[Service]\nHost=127.0.0.1\nPort=" << port << "\nConnectTimeoutMs=2000\nRequestTimeoutMs=20000\n"
-      << "IdleTimeoutMs=" << idleMs << "\nRetries=" << retries << "\nRetryDelayMs=50\nChunkBytes=" << chunkBytes
-      << "\n";
-}
-
 void WriteRandomFile(const std::string& path, std::uint64_t size, unsigned seed) {
   std::mt19937_64 random(seed);
   std::ofstream out(path, std::ios::binary);

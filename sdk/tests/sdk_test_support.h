@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "cloud_sdk.h"
+#include "service_account.h"
 
 namespace corbel::test {
 
@@ -44,21 +45,6 @@ class ServerProcess {
   pid_t pid_ = -1;
   int port_ = 0;
 };
-
-struct Account {
-  std::string account;
-  std::string userID;
-  std::string token;
-  std::string opToken;
-  std::string root;
-};
-
-// signIn straight over HTTP, as the desktop client does it.
-bool SignIn(int port, const std::string& account, const std::string& password, Account* out);
-
-// Writes <folder>/sdkconfig.ini for the service on port with short waits.
-void WriteSdkConfig(const std::filesystem::path& folder, int port, int retries = 2, int idleMs = 3000,
-                    std::uint32_t chunkBytes = 1u << 20);
 
 void WriteRandomFile(const std::string& path, std::uint64_t size, unsigned seed);
 std::string ReadWholeFile(const std::string& path);
