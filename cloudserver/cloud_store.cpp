@@ -116,6 +116,14 @@ std::optional<std::string> CloudStore::UserForToken(const std::string& token) {
   return Auth(token);
 }
 
+// A bare fixed part ("00019700101000000001" for the root) names the fixed
+// catalog of the signed-in user, as clients address their own root.
+std::string CloudStore::OwnId(const std::string& user, const std::string& id) {
+  static constexpr std::string_view kFixedPrefix = "000197001010";
+  if (id.size() == 20 && id.compare(0, kFixedPrefix.size(), kFixedPrefix) == 0) return user + id;
+  return id;
+}
+
 #define AUTH_OR_102(user)                                     \
   std::lock_guard lock(mutex_);                               \
   std::optional<std::string> user##_opt = Auth(token);        \
@@ -395,9 +403,10 @@ Json CloudStore::ContentJson(const ContentRow& row, bool lookupShares) {
 
 // ---------------------------------------------------------------- listing
 
-Reply CloudStore::List(const std::string& token, const std::string& catalogId, const std::string& start,
+Reply CloudStore::List(const std::string& token, const std::string& catalogIdIn, const std::string& start,
                        const std::string& end) {
   AUTH_OR_102(user);
+  const std::string catalogId = OwnId(user, catalogIdIn);
   auto cat = LoadCatalog(catalogId);
   if (!cat || CatalogAccess(user, *cat) == Access::kNone) return Reply::Err(codes::kCatalogMissing);
   int64_t nCat = db_.QueryInt("SELECT COUNT(*) FROM catalogs WHERE parent = ?", catalogId);
@@ -441,8 +450,9 @@ Reply CloudStore::List(const std::string& token, const std::string& catalogId, c
   return r;
 }
 
-Reply CloudStore::ListAll(const std::string& token, const std::string& catalogId, bool wholeTree) {
+Reply CloudStore::ListAll(const std::string& token, const std::string& catalogIdIn, bool wholeTree) {
   AUTH_OR_102(user);
+  const std::string catalogId = OwnId(user, catalogIdIn);
   auto cat = LoadCatalog(catalogId);
   if (!cat || CatalogAccess(user, *cat) == Access::kNone) return Reply::Err(codes::kCatalogMissing);
   Json catalogs = Json::array(), contents = Json::array();
@@ -482,8 +492,9 @@ Reply CloudStore::GetDiskInfo(const std::string& token) {
 
 // ---------------------------------------------------------------- changes
 
-Reply CloudStore::Mkdir(const std::string& token, const std::string& parentId, const std::string& name) {
+Reply CloudStore::Mkdir(const std::string& token, const std::string& parentIdIn, const std::string& name) {
   AUTH_OR_102(user);
+  const std::string parentId = OwnId(user, parentIdIn);
   if (int c = CheckName(name, true)) return Reply::Err(c);
   auto parent = LoadCatalog(parentId);
   if (!parent || CatalogAccess(user, *parent) == Access::kNone) return Reply::Err(codes::kParentMissing);
@@ -635,8 +646,9 @@ int CloudStore::CopyCatalogTree(const std::string& srcId, const std::string& tar
 }
 
 Reply CloudStore::Copy(const std::string& token, const std::vector<std::string>& catalogIds,
-                       const std::vector<std::string>& contentIds, const std::string& targetId) {
+                       const std::vector<std::string>& contentIds, const std::string& targetIdIn) {
   AUTH_OR_102(user);
+  const std::string targetId = OwnId(user, targetIdIn);
   if (catalogIds.empty() && contentIds.empty()) return Reply::Err(codes::kBadRequest);
   if (catalogIds.size() + contentIds.size() > kMaxItemsPerCall) return Reply::Err(codes::kTooManyItems);
   auto target = LoadCatalog(targetId);
@@ -687,8 +699,9 @@ Reply CloudStore::Copy(const std::string& token, const std::vector<std::string>&
 }
 
 Reply CloudStore::Move(const std::string& token, const std::vector<std::string>& catalogIds,
-                       const std::vector<std::string>& contentIds, const std::string& targetId) {
+                       const std::vector<std::string>& contentIds, const std::string& targetIdIn) {
   AUTH_OR_102(user);
+  const std::string targetId = OwnId(user, targetIdIn);
   if (catalogIds.empty() && contentIds.empty()) return Reply::Err(codes::kBadRequest);
   if (catalogIds.size() + contentIds.size() > kMaxItemsPerCall) return Reply::Err(codes::kTooManyItems);
   auto target = LoadCatalog(targetId);
@@ -726,9 +739,10 @@ Reply CloudStore::Move(const std::string& token, const std::vector<std::string>&
 
 // ---------------------------------------------------------------- upload
 
-Reply CloudStore::UploadRequest(const std::string& token, const std::string& parentId,
+Reply CloudStore::UploadRequest(const std::string& token, const std::string& parentIdIn,
                                 const std::vector<UploadFile>& files) {
   AUTH_OR_102(user);
+  const std::string parentId = OwnId(user, parentIdIn);
   if (files.empty() || files.size() > kMaxItemsPerCall) return Reply::Err(codes::kBadRequest);
   auto parent = LoadCatalog(parentId);
   if (!parent || CatalogAccess(user, *parent) == Access::kNone) return Reply::Err(codes::kParentMissing);

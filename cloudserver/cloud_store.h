@@ -139,6 +139,7 @@ class CloudStore {
   std::string NewId(const std::string& userId, bool catalog);
   std::string NewToken(const std::string& userId, const std::string& kind);
   std::optional<std::string> Auth(const std::string& token);
+  static std::string OwnId(const std::string& user, const std::string& id);
 
   std::optional<CatalogRow> LoadCatalog(const std::string& id);
   std::optional<ContentRow> LoadContent(const std::string& id);

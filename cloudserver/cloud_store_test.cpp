@@ -113,6 +113,9 @@ TEST_F(StoreTest, AccountsAreIsolatedExceptThroughShares) {
   EXPECT_EQ(store_->DeleteToRecycle(bt, {docs}, {}).code, codes::kCatalogMissing);
   EXPECT_EQ(store_->Move(bt, {}, {file}, broot).code, codes::kContentMissing);
   EXPECT_EQ(Names(at, aroot), (std::vector<std::string>{"其他", "我的文档"}));
+  // The bare fixed part names the caller's own root, never another user's.
+  EXPECT_EQ(Names(at, "00019700101000000001"), (std::vector<std::string>{"其他", "我的文档"}));
+  EXPECT_TRUE(Names(bt, "00019700101000000001").empty());
 
   ASSERT_EQ(store_->ShareItems(at, {docs}, {}, {"bob"}).code, 0);
   EXPECT_EQ(store_->List(bt, docs, "1", "200").code, 0);

@@ -32,6 +32,6 @@ function(vd_add_test)
     set_tests_properties(${VD_KIND}.${T_NAME} PROPERTIES FIXTURES_REQUIRED wine_prefix TIMEOUT 600)
   else()
     set_tests_properties(${VD_KIND}.${T_NAME} PROPERTIES TIMEOUT 600
-      ENVIRONMENT "ASAN_OPTIONS=detect_leaks=1:abort_on_error=1;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
+      ENVIRONMENT "ASAN_OPTIONS=detect_leaks=1:abort_on_error=1;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1;VD_SESSION=${T_NAME}")
   endif()
 endfunction()

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 
@@ -23,7 +24,8 @@ constexpr uint32_t kMaxRecord = 16u << 20;
 socklen_t Address(std::u16string_view name, sockaddr_un& addr) {
   std::memset(&addr, 0, sizeof addr);
   addr.sun_family = AF_UNIX;
-  std::string id = "vd-wnd-" + std::to_string(::getuid()) + "-" + Utf16ToUtf8(name);
+  const char* session = std::getenv("VD_SESSION");  // see the named objects
+  std::string id = "vd-wnd-" + std::to_string(::getuid()) + "-" + (session ? session : "") + "-" + Utf16ToUtf8(name);
   if (id.size() > sizeof(addr.sun_path) - 2) id.resize(sizeof(addr.sun_path) - 2);
   std::memcpy(addr.sun_path + 1, id.data(), id.size());  // leading NUL: abstract namespace
   return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + id.size());

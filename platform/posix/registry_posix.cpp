@@ -1,5 +1,6 @@
 // An in-memory registry for native runs: same tree, same case rules, same
 // answers as the Windows one, lost when the process ends.
+#include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -75,6 +76,21 @@ class MemoryRegistry final : public IRegistry {
     RegValue v;
     v.type = RegValue::Type::String;
     v.text = std::u16string(value);
+    v.raw.assign(reinterpret_cast<const char*>(v.text.c_str()), (v.text.size() + 1) * 2);
+    Create(root, path)->values[std::u16string(name)] = std::move(v);
+    return kOk;
+  }
+
+  Result SetRawString(RegRoot root, std::u16string_view path, std::u16string_view name,
+                      std::string_view bytes) override {
+    std::lock_guard lock(mutex_);
+    RegValue v;
+    v.type = RegValue::Type::String;
+    v.raw = std::string(bytes);
+    std::u16string text(bytes.size() / 2, u'\0');
+    std::memcpy(text.data(), bytes.data(), text.size() * 2);
+    if (auto nul = text.find(u'\0'); nul != std::u16string::npos) text.resize(nul);
+    v.text = std::move(text);
     Create(root, path)->values[std::u16string(name)] = std::move(v);
     return kOk;
   }

@@ -12,6 +12,8 @@
 #include <map>
 #include <mutex>
 
+#include <cstdlib>
+
 #include "platform/sync.h"
 #include "platform/text.h"
 
@@ -19,7 +21,9 @@ namespace platform {
 namespace {
 
 std::string LockPath(std::u16string_view name) {
-  std::string dir = "/tmp/vd-kobj-" + std::to_string(::getuid());
+  // VD_SESSION keeps concurrent test programs apart, as sessions do on Windows.
+  const char* session = std::getenv("VD_SESSION");
+  std::string dir = "/tmp/vd-kobj-" + std::to_string(::getuid()) + (session && *session ? std::string("-") + session : "");
   ::mkdir(dir.c_str(), 0700);
   std::string file;
   for (char c : Utf16ToUtf8(name)) {

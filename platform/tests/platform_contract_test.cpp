@@ -84,6 +84,34 @@ TEST(Text, Conversions) {
   EXPECT_FALSE(EqualsNoCase(u"explorer.ex", u"explorer.exe"));
 }
 
+TEST(Registry, RawStringBytesComeBackAsStored) {
+  IRegistry& reg = SystemRegistry();
+  const std::u16string key = u"Software\\VDPlatformTest\\" + Unique(u"raw");
+  const auto root = RegRoot::CurrentUser;
+  struct Case {
+    const char* what;
+    std::string bytes;
+    std::u16string text;
+  };
+  const Case cases[] = {
+      {"terminated", std::string("a\0b\0\0\0", 6), u"ab"},
+      {"unterminated", std::string("a\0b\0", 4), u"ab"},
+      {"odd byte count", std::string("a\0b\0c", 5), u"ab"},
+      {"NUL inside", std::string("a\0\0\0b\0\0\0", 8), u"a"},
+      {"empty", std::string(), u""},
+  };
+  for (const Case& c : cases) {
+    ASSERT_EQ(reg.SetRawString(root, key, u"v", c.bytes), kOk) << c.what;
+    auto v = reg.GetValue(root, key, u"v");
+    ASSERT_TRUE(v.has_value()) << c.what;
+    EXPECT_EQ(v->raw, c.bytes) << c.what;
+    EXPECT_EQ(v->text, c.text) << c.what;
+  }
+  ASSERT_EQ(reg.SetString(root, key, u"v", u"云"), kOk);
+  EXPECT_EQ(reg.GetValue(root, key, u"v")->raw, std::string("\x91\x4e\0\0", 4));
+  EXPECT_EQ(reg.DeleteTree(root, key), kOk);
+}
+
 TEST(Registry, ValuesKeysAndMissingParts) {
   IRegistry& reg = SystemRegistry();
   const std::u16string key = u"Software\\VDPlatformTest\\" + Unique(u"k");

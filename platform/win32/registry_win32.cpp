@@ -85,6 +85,7 @@ class Win32Registry final : public IRegistry {
     std::memcpy(text.data(), data.data(), text.size() * 2);
     if (auto nul = text.find(u'\0'); nul != std::u16string::npos) text.resize(nul);
     v.text = std::move(text);
+    v.raw = std::move(data);
     return v;
   }
 
@@ -96,6 +97,16 @@ class Win32Registry final : public IRegistry {
     if (rc != ERROR_SUCCESS) return rc;
     return ::RegSetValueExW(key.get(), W(n), 0, REG_SZ, reinterpret_cast<const BYTE*>(val.c_str()),
                             static_cast<DWORD>((val.size() + 1) * 2));
+  }
+
+  Result SetRawString(RegRoot root, std::u16string_view path, std::u16string_view name,
+                      std::string_view bytes) override {
+    unique_hkey key;
+    std::u16string p(path), n(name);
+    LSTATUS rc = ::RegCreateKeyExW(RootKey(root), W(p), 0, nullptr, 0, KEY_WRITE, nullptr, key.put(), nullptr);
+    if (rc != ERROR_SUCCESS) return rc;
+    return ::RegSetValueExW(key.get(), W(n), 0, REG_SZ, reinterpret_cast<const BYTE*>(bytes.data()),
+                            static_cast<DWORD>(bytes.size()));
   }
 
   Result SetDword(RegRoot root, std::u16string_view path, std::u16string_view name,

@@ -16,7 +16,8 @@ enum class RegRoot { ClassesRoot, CurrentUser, LocalMachine };
 struct RegValue {
   enum class Type { String, Dword };
   Type type = Type::String;
-  std::u16string text;   // Type::String
+  std::u16string text;   // Type::String, up to the first NUL
+  std::string raw;       // Type::String: the stored bytes, unchecked (may be odd or unterminated)
   uint32_t number = 0;   // Type::Dword
 };
 
@@ -35,6 +36,10 @@ class IRegistry {
                                            std::u16string_view name) = 0;
   virtual Result SetString(RegRoot root, std::u16string_view path, std::u16string_view name,
                            std::u16string_view value) = 0;
+  // Stores `bytes` as a REG_SZ exactly as given: lets callers (and tests)
+  // hold values other writers could leave, odd-sized or unterminated.
+  virtual Result SetRawString(RegRoot root, std::u16string_view path, std::u16string_view name,
+                              std::string_view bytes) = 0;
   virtual Result SetDword(RegRoot root, std::u16string_view path, std::u16string_view name,
                           uint32_t value) = 0;
   virtual Result DeleteValue(RegRoot root, std::u16string_view path, std::u16string_view name) = 0;
