@@ -1,5 +1,6 @@
 #include "pidl_enum.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <map>
@@ -11,6 +12,7 @@
 #include "pidl_records.h"
 #include "platform/text.h"
 #include "trace.h"
+#include "share_file_cache.h"
 #include "vd_cache.h"
 
 namespace vd {
@@ -165,15 +167,16 @@ void CIVDPidlEnumEx::Append(PidlPtr item) noexcept {
 
 bool CIVDPidlEnumEx::Init(PcPidl folder, std::uint32_t flags, bool cacheOnly, int shareMode) noexcept {
     VD_TRACE("CIVDPidlEnumEx::Init");
-    if (shareMode != 0) {
-        VD_LOG_ERROR("share mode %d is not enumerated here", shareMode);
-        return false;
-    }
     if (m_env.cache == nullptr) {
         return false;
     }
     try {
         const Folder f = ResolveFolder(folder);
+        if (shareMode != 0) {
+            InitSymbolLinks(f.key);
+            AddShareFilePidls(folder, shareMode, flags, cacheOnly, -1, -1, nullptr);
+            return true;
+        }
         ListRequest request;
         request.account = m_env.account;
         request.catalogID = f.catalogId;
@@ -202,15 +205,18 @@ bool CIVDPidlEnumEx::InitEx(PcPidl folder, std::uint32_t flags, bool cacheOnly, 
     if (secondFlag != nullptr) {
         *secondFlag = false;
     }
-    if (shareMode != 0) {
-        VD_LOG_ERROR("share mode %d is not enumerated here", shareMode);
-        return false;
-    }
     if (m_env.cache == nullptr) {
         return false;
     }
     try {
         const Folder f = ResolveFolder(folder);
+        if (shareMode != 0) {
+            if (first == 0) {
+                InitSymbolLinks(f.key);
+            }
+            AddShareFilePidls(folder, shareMode, flags, cacheOnly, first, last, atEnd);
+            return true;
+        }
         ListRequest request;
         request.account = m_env.account;
         request.catalogID = f.catalogId;
@@ -235,6 +241,171 @@ bool CIVDPidlEnumEx::InitEx(PcPidl folder, std::uint32_t flags, bool cacheOnly, 
     } catch (...) {
         VD_LOG_ERROR("enumeration failed");
         return false;
+    }
+}
+
+std::string CIVDPidlEnumEx::SharePathOf(PcPidl folder, const std::string& id) const {
+    std::string path = GetAllPaths(id);
+    if (!path.empty()) {
+        return path;
+    }
+    // Not listed in this process yet: the catalogs after the received-shares
+    // node are the path from the share root down.
+    path = std::string(kRootId);
+    bool inside = false;
+    for (PcPidl item = folder; item != nullptr && VDPidlMgr::GetByteSize(item) > 0;
+         item = VDPidlMgr::GetNextItem(item)) {
+        if (VDPidlMgr::GetItemType(item) == kKindNode) {
+            inside = VDPidlMgr::GetNodeIndex(item) == kNodeReceivedShares;
+            continue;
+        }
+        if (inside && VDPidlMgr::GetItemType(item) == kKindCatalog) {
+            std::u16string element(VDPidlMgr::GetIdString(item));
+            path += "/" + platform::WideToAnsi(element);
+        }
+    }
+    return path;
+}
+
+bool CIVDPidlEnumEx::GetShareFile(std::uint32_t flags, bool cacheOnly, int first, int last, bool* atEnd) {
+    vdcache::CVDShareFileCache* shares = m_env.shareCache;
+    if (shares == nullptr) {
+        return false;
+    }
+    const std::string key = shares->ShareRootKey();
+    const bool whole = first < 0 || last < 0;
+    ShareListResult result;
+    std::uint32_t code = 0;
+    if (cacheOnly) {
+        code = whole ? shares->GetDiskFromCache(key, &result)
+                     : shares->GetDiskFromCacheEx(key, Decimal(first), Decimal(last), &result);
+    } else {
+        ShareListRequest request;
+        request.account = m_env.account;
+        code = shares->GetDisk(key, request, &result, false);
+        if (code == vdcache::kCacheOk && !whole) {
+            // Memory holds the whole list; the page is cut from it.
+            const std::size_t from = std::min<std::size_t>(static_cast<std::size_t>(first), result.shares.size());
+            const std::size_t to = std::min<std::size_t>(static_cast<std::size_t>(std::max(last, first)),
+                                                         result.shares.size());
+            result.shares = std::vector<ShareEntry>(result.shares.begin() + static_cast<std::ptrdiff_t>(from),
+                                                    result.shares.begin() + static_cast<std::ptrdiff_t>(to));
+        }
+    }
+    if (code != vdcache::kCacheOk) {
+        VD_LOG_ERROR("GetShareList failed! ErrorCode: %d", static_cast<int>(code));
+        if (m_env.reportShareFailure) {
+            m_env.reportShareFailure(code == vdcache::kCacheListFailed ? kStringNetworkUnavailable
+                                                                       : kStringShareListFailed);
+        }
+        return false;
+    }
+    if (atEnd != nullptr && !whole) {
+        const long long got = static_cast<long long>(result.shares.size());
+        *atEnd = got == 0 || got < static_cast<long long>(last) - first;
+    }
+    CreateVDShareFileRootPidlItem(result, flags);
+    return true;
+}
+
+void CIVDPidlEnumEx::CreateVDShareFileRootPidlItem(const ShareListResult& result, std::uint32_t flags) {
+    for (const ShareEntry& e : result.shares) {
+        const std::u16string sharer = Widen(e.header.sharerName);
+        if (e.HasCatalog() && (flags & kShcontfFolders) != 0) {
+            AddAllPaths(e.catalog.catalogID, std::string(kRootId) + "/" + e.catalog.catalogID);
+            const std::u16string id = Widen(e.catalog.catalogID);
+            const std::u16string name = Widen(e.catalog.catalogName);
+            const std::uint8_t flag = e.header.shareKind == "5" ? 1 : 0;
+            Append(CreateCatalogPidl(m_mgr, {id, name, e.catalog.updatetime, {}, {}}, flag, sharer));
+        }
+        if (e.HasContent() && (flags & kShcontfNonFolders) != 0) {
+            const std::u16string id = Widen(e.content.contentID);
+            const std::u16string name = Widen(e.content.contentName);
+            const std::uint8_t flag = !e.header.sharers.empty() && e.header.sharers.front().kind == "2" ? 1 : 0;
+            Append(CreateContentPidl(m_mgr, {id, name, e.content.updateTime, e.content.contentSize, {}}, flag, sharer));
+        }
+    }
+}
+
+void CIVDPidlEnumEx::CreateVDShareFilePidlItem(const ListResult& result, std::uint32_t flags, const std::string& path,
+                                               std::uint8_t flag) {
+    if ((flags & kShcontfFolders) != 0) {
+        for (const CatalogInfo& c : result.catalogs) {
+            AddAllPaths(c.catalogID, !c.path.empty() ? c.path : path + "/" + c.catalogID);
+            const std::u16string id = Widen(c.catalogID);
+            const std::u16string name = Widen(c.catalogName);
+            Append(CreateCatalogPidl(m_mgr, {id, name, c.updatetime, {}, {}}, flag, std::u16string_view()));
+        }
+    }
+    if ((flags & kShcontfNonFolders) != 0) {
+        for (const ContentInfo& c : result.contents) {
+            const std::u16string id = Widen(c.contentID);
+            const std::u16string name = Widen(c.contentName);
+            Append(CreateContentPidl(m_mgr, {id, name, c.updateTime, c.contentSize, {}}, flag, std::u16string_view()));
+        }
+    }
+}
+
+void CIVDPidlEnumEx::AddShareFilePidls(PcPidl folder, int shareMode, std::uint32_t flags, bool cacheOnly, int first,
+                                       int last, bool* atEnd) noexcept {
+    VD_TRACE("CIVDPidlEnumEx::AddShareFilePidls");
+    try {
+        if (shareMode == 1) {
+            VD_LOG_DEBUG("GetShareList函数开始时间：%d毫秒", 0);
+            GetShareFile(flags, cacheOnly, first, last, atEnd);
+            VD_LOG_DEBUG("GetShareList函数结束时间：%d毫秒", 0);
+            if (!m_env.cache->HasInitShareUser() && !m_env.cache->InitShareUser()) {
+                VD_LOG_WARN("Another Get List");
+            }
+            return;
+        }
+        const PcPidl last1 = folder != nullptr ? VDPidlMgr::GetLastItem(folder) : nullptr;
+        if (shareMode != 2 || last1 == nullptr || VDPidlMgr::GetItemType(last1) != kKindCatalog ||
+            m_env.shareCache == nullptr) {
+            return;
+        }
+        const std::string id = platform::WideToAnsi(VDPidlMgr::GetIdString(last1));
+        const std::string path = SharePathOf(folder, id);
+        ListRequest request;
+        request.account = m_env.account;
+        request.catalogID = id;
+        request.path = path;
+        const bool whole = first < 0 || last < 0;
+        request.startNumber = whole ? "-1" : Decimal(first);
+        request.endNumber = whole ? "-1" : Decimal(last);
+        ListResult result;
+        const std::uint32_t code = cacheOnly ? m_env.shareCache->GetSubCatalogFromCache(request, &result)
+                                             : m_env.shareCache->GetSubCatalogList(request, &result, false);
+        if (code != vdcache::kCacheOk) {
+            VD_LOG_ERROR("GetSubCatalogList failed! ErrorCode: %d", static_cast<int>(code));
+            if (m_env.reportShareFailure) {
+                m_env.reportShareFailure(code == vdcache::kCacheListFailed ? kStringNetworkUnavailable
+                                                                           : kStringShareListFailed);
+            }
+            return;
+        }
+        if (!whole && !cacheOnly) {
+            // The refresh read answers with the whole catalog; keep the page.
+            ListResult page;
+            page.request = result.request;
+            std::size_t i = 0;
+            for (const CatalogInfo& c : result.catalogs) {
+                if (i >= static_cast<std::size_t>(first) && i < static_cast<std::size_t>(last)) page.catalogs.push_back(c);
+                ++i;
+            }
+            for (const ContentInfo& c : result.contents) {
+                if (i >= static_cast<std::size_t>(first) && i < static_cast<std::size_t>(last)) page.contents.push_back(c);
+                ++i;
+            }
+            result = std::move(page);
+        }
+        if (atEnd != nullptr && !whole) {
+            const long long got = static_cast<long long>(result.catalogs.size() + result.contents.size());
+            *atEnd = got == 0 || got < static_cast<long long>(last) - first;
+        }
+        CreateVDShareFilePidlItem(result, flags, path, VDPidlMgr::GetFlag(last1));
+    } catch (...) {
+        VD_LOG_WARN("share entries incomplete");
     }
 }
 

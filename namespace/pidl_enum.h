@@ -15,8 +15,10 @@
 #include "pidl.h"
 
 struct ListResult;
+struct ShareListResult;
 namespace vdcache {
 class CVDCache;
+class CVDShareFileCache;
 }
 
 namespace vd {
@@ -60,6 +62,7 @@ struct SymbolLink {
 // What the enumerator needs from its host besides the cache.
 struct PidlEnumEnv {
     vdcache::CVDCache* cache = nullptr;
+    vdcache::CVDShareFileCache* shareCache = nullptr;  // share modes 1 and 2
     std::string account;  // signed-in account, first field of every request
     std::string userId;   // 12-character prefix of the user's catalog IDs
     // Sync state of a local folder bound to a catalog: 1 synced, 0 not, other
@@ -67,7 +70,13 @@ struct PidlEnumEnv {
     std::function<int(const std::string& catalogId)> isFolderLocalSynFolder;
     // Thread code page to UTF-16; absent: platform::AnsiToWide.
     std::function<std::u16string(std::string_view)> toWide;
+    // Tells the user a share read failed: the string number to show.
+    std::function<void(int stringId)> reportShareFailure;
 };
+
+inline constexpr int kStringNetworkUnavailable = 154;  // "网络不可用，请稍后再试！"
+inline constexpr int kStringShareListFailed = 256;     // "获取云端目录失败，请稍后重试！"
+inline constexpr int kStringShareUsersFailed = 252;    // "获取联系人列表失败，请稍后重试！"
 
 class CIVDPidlEnumEx {
 public:
@@ -83,8 +92,9 @@ public:
     static bool IsCatalogEqual(const CatalogKey& a, const CatalogKey& b) noexcept;
 
     // Fills the enumerator for the folder `folder` (a checked list; null or
-    // empty is the cloud disk root). False when the catalog could not be read
-    // or the share mode is not handled here; nothing is added then.
+    // empty is the cloud disk root). Share mode 1: the received-shares folder;
+    // 2: a folder inside a received share. False when the catalog could not
+    // be read; nothing is added then.
     bool Init(PcPidl folder, std::uint32_t flags, bool cacheOnly, int shareMode) noexcept;
     // One page [first, last) of the folder's entries; fixed nodes come with
     // the first page only. `atEnd` becomes true when the page was short.
@@ -114,6 +124,15 @@ private:
     Folder ResolveFolder(PcPidl folder) const;
     void InitSymbolLinks(const CatalogKey& key) noexcept;
     void AddRecords(const ListResult& result, std::uint32_t flags) noexcept;
+    // Share modes: the received shares (1) or a catalog inside one (2);
+    // first/last -1 reads the whole folder.
+    void AddShareFilePidls(PcPidl folder, int shareMode, std::uint32_t flags, bool cacheOnly, int first, int last,
+                           bool* atEnd) noexcept;
+    bool GetShareFile(std::uint32_t flags, bool cacheOnly, int first, int last, bool* atEnd);
+    void CreateVDShareFileRootPidlItem(const ShareListResult& result, std::uint32_t flags);
+    void CreateVDShareFilePidlItem(const ListResult& result, std::uint32_t flags, const std::string& path,
+                                   std::uint8_t flag);
+    std::string SharePathOf(PcPidl folder, const std::string& id) const;
     std::uint32_t SymbolLinkState(const SymbolLink& row) const;
     std::u16string Widen(std::string_view text) const;
     void Append(PidlPtr item) noexcept;
