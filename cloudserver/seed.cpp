@@ -64,6 +64,9 @@ void Seed(CloudStore& s, int64_t benchEntries, std::ostream& log) {
 
   std::string bdocs = Folder(s, bt, broot, "我的文档");
   File(s, bt, bdocs, "笔记.txt", "鲍勃的笔记\n");
+  std::string bshared = Folder(s, bt, broot, "共享资料");
+  File(s, bt, bshared, "清单.txt", "鲍勃分享的清单\n");
+  Must(s.ShareItems(bt, {bshared}, {}, {SeedAccounts::kFirst}), "share");
 
   log << "seeded accounts " << SeedAccounts::kFirst << "/" << SeedAccounts::kFirstPassword << " and "
       << SeedAccounts::kSecond << "/" << SeedAccounts::kSecondPassword << "\n";

@@ -5,6 +5,7 @@
 #include "registration.h"
 #include "registration_ids.h"
 #include "trace.h"
+#include "vd_shell_folder.h"
 
 namespace vd::module {
 namespace {
@@ -31,7 +32,7 @@ constexpr CLSID kPidlEnumEx2 = {0x8523402E, 0xE345, 0x480D, {0x8F, 0x54, 0xC8, 0
 // Classes whose objects are not built yet carry no creator: they are
 // registered and answered with CLASS_E_CLASSNOTAVAILABLE.
 const std::array<vd::com::ClassEntry, 17> kClasses = {{
-    {&kFolder, nullptr, IDR_CIVDSHELLFOLDER},
+    {&kFolder, &vd::CIVDShellFolder::CreateInstance, IDR_CIVDSHELLFOLDER},
     {&kFolder2, nullptr, IDR_CIVDSHELLFOLDER2},
     {&kPropertyDlg, nullptr, IDR_CVDPROPERTYDLG},
     {&kShellView, nullptr, IDR_CIVDSHELLVIEW},

@@ -26,6 +26,19 @@ bool SignIn(int port, const std::string& account, const std::string& password, A
   return true;
 }
 
+std::string Mkdir(int port, const std::string& token, const std::string& parentID, const std::string& name) {
+  auto client = http::CreateHttpClient();
+  http::Request request;
+  request.method = "POST";
+  request.url = "http://127.0.0.1:" + std::to_string(port) + "/api/SyncMkdir";
+  request.body = nlohmann::json{{"token", token}, {"parentCatalogID", parentID}, {"catalogName", name}}.dump();
+  http::Response response;
+  if (client->Send(request, http::Proxy{}, &response) != http::Error::kNone) return {};
+  auto j = nlohmann::json::parse(response.body, nullptr, false);
+  if (!j.is_object() || j.value("code", -1) != 0) return {};
+  return j.value("catalogID", "");
+}
+
 void WriteSdkConfig(const std::filesystem::path& folder, int port, int retries, int idleMs, std::uint32_t chunkBytes) {
   std::ofstream out(folder / "sdkconfig.ini");
   out << "[Service]\nHost=127.0.0.1\nPort=" << port << "\nConnectTimeoutMs=2000\nRequestTimeoutMs=20000\n"

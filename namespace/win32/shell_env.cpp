@@ -1,0 +1,178 @@
+#include "shell_env.h"
+
+#include <shellapi.h>
+
+#include <atomic>
+#include <mutex>
+
+#include "breviary_cache.h"
+#include "cloud_sdk.h"
+#include "login.h"
+#include "module_log.h"
+#include "nimbra_messages.h"
+#include "platform/files.h"
+#include "platform/message_channel.h"
+#include "platform/profile.h"
+#include "platform/registry.h"
+#include "platform/sync.h"
+#include "platform/text.h"
+#include "share_file_cache.h"
+#include "string_table.h"
+#include "trace.h"
+#include "vd_cache.h"
+#include "vd_module.h"
+#include "vd_paths.h"
+#include "vd_settings.h"
+
+namespace vd {
+namespace {
+
+std::u16string ExePath() { return platform::ExecutablePath(); }
+
+std::u16string Documents() {
+    return platform::SystemFileSystem().GetKnownFolder(platform::KnownFolder::Documents).value_or(u"");
+}
+
+std::u16string ModuleParent() { return reinterpret_cast<const char16_t*>(VDModule::Instance().m_parentFolder); }
+
+std::wstring Text(int id) {
+    const std::u16string wide = platform::Utf8ToUtf16(resources::LoadText(id));
+    return std::wstring(wide.begin(), wide.end());
+}
+
+void ShowMessage(HWND owner, int id) {
+    ::MessageBoxW(owner, Text(id).c_str(), Text(resources::IDS_CAPTION).c_str(), MB_OK | MB_ICONINFORMATION);
+}
+
+bool StartClient(const std::u16string& exe) {
+    SHELLEXECUTEINFOW info = {};
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_NOCLOSEPROCESS;
+    info.hwnd = ::GetDesktopWindow();
+    info.lpVerb = L"open";
+    info.lpFile = reinterpret_cast<const wchar_t*>(exe.c_str());
+    info.nShow = SW_SHOWNORMAL;
+    if (!::ShellExecuteExW(&info)) {
+        VD_LOG_ERROR("ShellExecuteEx failed: %lu", ::GetLastError());
+        return false;
+    }
+    if (info.hProcess != nullptr) {
+        ::CloseHandle(info.hProcess);
+    }
+    return true;
+}
+
+bool Is64BitProcessor() {
+    SYSTEM_INFO info = {};
+    ::GetNativeSystemInfo(&info);
+    return info.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_AMD64;
+}
+
+std::once_flag g_configured;
+std::atomic<bool> g_logStarted{false};
+
+}  // namespace
+
+void ShellEnv::Configure() {
+    std::call_once(g_configured, [] {
+        if (CurrentCloudSdk() == nullptr) {
+            InstallCloudSdk(GetCloudSdk());
+        }
+        LoginEnv env;
+        env.registry = &platform::SystemRegistry();
+        env.profile = &platform::SystemProfile();
+        env.files = &platform::SystemFileSystem();
+        env.documents = Documents();
+        env.moduleParent = ModuleParent();
+        env.setupFolder = config::ReadSetupFolder(*env.registry, Is64BitProcessor()).value_or(u"");
+        env.cache = vdcache::CVDCache::GetInstance();
+        env.shareCache = vdcache::CVDShareFileCache::GetInstance();
+        env.breviary = vdcache::CBreviaryCache::GetInstance();
+        env.startClient = &StartClient;
+        CVDLogin::GetInstance().Configure(std::move(env));
+    });
+}
+
+bool ShellEnv::CheckAppVersion() { return config::CheckAppVersion(ExePath(), &module::CAppVersion::Major); }
+
+LPCITEMIDLIST ShellEnv::RootList() { return VDModule::Instance().m_rootPidl; }
+
+HRESULT ShellEnv::FirstInitialize(LPCITEMIDLIST root) {
+    VDModule& module = VDModule::Instance();
+    module.m_rootPidl = ::ILClone(root);
+    if (module.m_rootPidl == nullptr) {
+        return E_OUTOFMEMORY;
+    }
+    Configure();
+    return module::GetGlobalSettings() ? S_OK : E_FAIL;
+}
+
+void ShellEnv::StartLog() {
+    if (!g_logStarted.load()) {
+        g_logStarted.store(module::StartModuleLog(Documents(), ModuleParent(), ExePath()));
+    }
+}
+
+bool ShellEnv::IsSignInMutexPresent() { return platform::NamedMutex::Exists(kSignInMutexName); }
+
+DWORD ShellEnv::OsMajor() { return VDModule::Instance().m_osMajor; }
+
+bool ShellEnv::IsHostInExplorer() { return config::IsHostInExplorer(ExePath()); }
+
+PidlEnumEnv ShellEnv::EnumEnv(HWND window) {
+    const CVDLogin& login = CVDLogin::GetInstance();
+    PidlEnumEnv env;
+    env.cache = vdcache::CVDCache::GetInstance();
+    env.shareCache = vdcache::CVDShareFileCache::GetInstance();
+    env.account = login.GetAccount();
+    env.userId = platform::WideToAnsi(login.GetUserID());
+    if (window != nullptr) {
+        env.reportShareFailure = [](int id) { ShowMessage(::GetForegroundWindow(), id); };
+    }
+    return env;
+}
+
+void ShellEnv::ShellNimbraView(int nodeIndex) {
+    VD_TRACE("CIVDShellFolder::ShellNimbraView");
+    const auto login = ReadSignInValue(platform::SystemRegistry(), kLarkmereKey, u"RCSLoginInfo");
+    if (!login) {
+        return;
+    }
+    const char16_t* page = nullptr;
+    switch (nodeIndex) {
+        case kNodeCalendar: page = u"calender"; break;
+        case kNodeMessages: page = u"message"; break;
+        case kNodeContacts: page = u"contact"; break;
+        case kNodeNotes: page = u"nimbranote"; break;
+        default: return;
+    }
+    if (nodeIndex == kNodeCalendar) {
+        if (platform::WindowExists(kClientWindowName)) {
+            platform::SendCopyData(kClientWindowName, NIMBRA_PAGE_REQUEST, EncodeRecordText(page), 1000);
+        }
+        return;
+    }
+    if (nodeIndex == kNodeMessages) {
+        const std::u16string settings = CVDLogin::GetInstance().AccountSettingsFile();
+        if (!settings.empty()) {
+            platform::SystemProfile().WriteString(settings, u"Pandrel", u"NewFunctionMsg", u"0");
+        }
+    }
+    if (platform::WindowExists(kPageHelperWindowName)) {
+        platform::SendCopyData(kPageHelperWindowName, NIMBRA_PAGE_REQUEST, EncodeRecordText(page), 1000);
+        return;
+    }
+    const std::u16string helper = ModuleParent() + u"\\mhost.exe";
+    if (!platform::SystemFileSystem().Exists(helper)) {
+        ShowMessage(nullptr, resources::IDS_NO_CLIENT);
+        return;
+    }
+    std::u16string parameters = std::u16string(page) + u" " + *login + u";";
+    if (nodeIndex == kNodeMessages) {
+        parameters += u";" + CVDLogin::GetInstance().GetPassID();
+    }
+    ::ShellExecuteW(nullptr, L"open", reinterpret_cast<const wchar_t*>(helper.c_str()),
+                    reinterpret_cast<const wchar_t*>(parameters.c_str()), nullptr, SW_SHOWNORMAL);
+}
+
+}  // namespace vd

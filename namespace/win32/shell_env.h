@@ -1,0 +1,35 @@
+#pragma once
+// What the cloud folder needs from its process: the module's paths, the
+// one-time start-up of the first folder, the sign-in wiring and the desktop
+// client's pages. Windows only.
+#include <windows.h>
+#include <shlobj.h>
+
+#include <string>
+
+#include "pidl_enum.h"
+
+namespace vd {
+
+class ShellEnv {
+public:
+    // Wires the sign-in to this process's registry, files, SDK and caches; once.
+    static void Configure();
+    // False inside hosts the folder does not serve.
+    static bool CheckAppVersion();
+    static LPCITEMIDLIST RootList();
+    // First Initialize of the process: the root list and the global settings.
+    static HRESULT FirstInitialize(LPCITEMIDLIST root);
+    // Until it has once succeeded.
+    static void StartLog();
+    static bool IsSignInMutexPresent();
+    static DWORD OsMajor();
+    static bool IsHostInExplorer();
+    // The enumerator's view of the signed-in account; failures of share
+    // reads are shown to the user when there is a window to own the box.
+    static PidlEnumEnv EnumEnv(HWND window);
+    // Hands a fixed node's page (calendar, messages, contacts, notes) to the desktop client.
+    static void ShellNimbraView(int nodeIndex);
+};
+
+}  // namespace vd

@@ -1,0 +1,107 @@
+#pragma once
+// The cloud disk folder the shell binds to, and the shell enumerator over
+// the portable enumerator core.
+#include <windows.h>
+#include <shlobj.h>
+#include <shobjidl.h>
+
+#include <string>
+
+#include "com_object.h"
+#include "pidl.h"
+#include "pidl_enum.h"
+
+// mingw-w64 declares IQueryInfo without its __uuidof.
+#ifndef VD_IQUERYINFO_UUID
+#define VD_IQUERYINFO_UUID
+__CRT_UUID_DECL(IQueryInfo, 0x00021500, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46)
+#endif
+
+namespace vd {
+
+// {CB5DEC9E-175E-45DF-B647-BCBEE0669FE6}
+inline constexpr CLSID CLSID_VDShellFolder = {0xCB5DEC9E, 0x175E, 0x45DF,
+                                              {0xB6, 0x47, 0xBC, 0xBE, 0xE0, 0x66, 0x9F, 0xE6}};
+
+// Lists handed to the shell come from its allocator.
+PidlAllocator& ShellPidlAllocator() noexcept;
+const VDPidlMgr& ShellPidlMgr() noexcept;
+
+// A list from the shell is read only after this walk: every element's size
+// lies within what one element can be, and the whole passes ValidateList.
+// Nothing past an element's claimed size is touched.
+bool CheckShellList(LPCITEMIDLIST list) noexcept;
+
+class CIVDPidlEnum final : public com::ComObject<CIVDPidlEnum, IEnumIDList> {
+public:
+    explicit CIVDPidlEnum(PidlEnumEnv env) : m_core(std::move(env), ShellPidlMgr()) {}
+    CIVDPidlEnumEx& Core() noexcept { return m_core; }
+
+    STDMETHODIMP Next(ULONG count, LPITEMIDLIST* out, ULONG* fetched) noexcept override;
+    STDMETHODIMP Skip(ULONG count) noexcept override;
+    STDMETHODIMP Reset() noexcept override;
+    STDMETHODIMP Clone(IEnumIDList** out) noexcept override;
+
+private:
+    CIVDPidlEnumEx m_core;
+};
+
+class CIVDShellFolder final
+    : public com::ComObject<CIVDShellFolder, IShellFolder, IPersistFolder2, com::ComAlias<IPersistFolder, IPersistFolder2>,
+                            com::ComAlias<IPersist, IPersistFolder2>, IPersistIDList, IQueryInfo> {
+public:
+    static HRESULT CreateInstance(REFIID iid, void** out) noexcept;
+
+    HRESULT FinalConstruct() noexcept;
+    void FinalRelease() noexcept;
+
+    // IPersist / IPersistFolder / IPersistFolder2
+    STDMETHODIMP GetClassID(CLSID* out) noexcept override;
+    STDMETHODIMP Initialize(LPCITEMIDLIST list) noexcept override;
+    STDMETHODIMP GetCurFolder(LPITEMIDLIST* out) noexcept override;
+    // IPersistIDList
+    STDMETHODIMP SetIDList(LPCITEMIDLIST list) noexcept override;
+    STDMETHODIMP GetIDList(LPITEMIDLIST* out) noexcept override;
+    // IShellFolder
+    STDMETHODIMP ParseDisplayName(HWND, IBindCtx*, LPWSTR, ULONG*, LPITEMIDLIST*, ULONG*) noexcept override;
+    STDMETHODIMP EnumObjects(HWND window, SHCONTF flags, IEnumIDList** out) noexcept override;
+    STDMETHODIMP BindToObject(LPCITEMIDLIST list, IBindCtx* context, REFIID iid, void** out) noexcept override;
+    STDMETHODIMP BindToStorage(LPCITEMIDLIST list, IBindCtx* context, REFIID iid, void** out) noexcept override;
+    STDMETHODIMP CompareIDs(LPARAM column, LPCITEMIDLIST list1, LPCITEMIDLIST list2) noexcept override;
+    STDMETHODIMP CreateViewObject(HWND window, REFIID iid, void** out) noexcept override;
+    STDMETHODIMP GetAttributesOf(UINT count, LPCITEMIDLIST* lists, SFGAOF* inOut) noexcept override;
+    STDMETHODIMP GetUIObjectOf(HWND window, UINT count, LPCITEMIDLIST* lists, REFIID iid, UINT* reserved,
+                               void** out) noexcept override;
+    STDMETHODIMP GetDisplayNameOf(LPCITEMIDLIST list, SHGDNF flags, STRRET* out) noexcept override;
+    STDMETHODIMP SetNameOf(HWND, LPCITEMIDLIST, LPCWSTR, SHGDNF, LPITEMIDLIST*) noexcept override;
+    // IQueryInfo
+    STDMETHODIMP GetInfoTip(DWORD flags, LPWSTR* out) noexcept override;
+    STDMETHODIMP GetInfoFlags(DWORD* out) noexcept override;
+
+    // Paged enumeration of the view.
+    HRESULT EnumObjectsEx(HWND window, SHCONTF flags, IEnumIDList** out, int first, int last, bool* atEnd,
+                          bool* secondFlag) noexcept;
+    static int GetInternalSortIndex(int index) noexcept;
+    static bool IsTargetOK(HWND window) noexcept { return window != nullptr; }
+    bool IsSyncFolder(LPCITEMIDLIST folder, const std::string& catalogId) noexcept;
+    // Asks the caches to read a folder again; they notify the views.
+    void GetDisk(LPCITEMIDLIST list) noexcept;
+    static std::u16string GetTempDirectory();
+    static std::u16string GetPassID();
+    static void SetUserID(std::u16string_view id);
+
+    // The shell's side of the sign-in: S_OK or E_ACCESSDENIED.
+    HRESULT _Login() noexcept;
+
+private:
+    int ShareMode() const noexcept;
+    std::u16string FullName(LPCITEMIDLIST item) const;
+
+    LPITEMIDLIST m_pidl = nullptr;  // relative to the cloud disk root; null for the root
+    bool m_isRoot = false;
+    bool m_signedIn = false;
+    bool m_cacheOnly = false;
+    com::ComPtr<IShellView> m_view;
+};
+
+}  // namespace vd

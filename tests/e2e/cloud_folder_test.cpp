@@ -1,0 +1,274 @@
+// The cloud disk through the shell's own entry points under Wine: an
+// installed layout (client and SDK in the install folder, the library one
+// folder below), regsvr32, the native reference service of the fixture, and
+// the desktop client started by the folder itself.
+#include <windows.h>
+#include <shlobj.h>
+#include <shlwapi.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/process.h"
+#include "platform/sync.h"
+#include "service_account.h"
+#include "wine_test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr wchar_t kCloudDisk[] =
+    L"::{20D04FE0-3AEA-1069-A2D8-08002B30309D}\\::{CB5DEC9E-175E-45DF-B647-BCBEE0669FE6}";
+
+template <typename T>
+struct Com {
+    T* p = nullptr;
+    ~Com() {
+        if (p) p->Release();
+    }
+    T** put() { return &p; }
+    T* operator->() const { return p; }
+};
+
+struct Pidl {
+    LPITEMIDLIST p = nullptr;
+    ~Pidl() { ::CoTaskMemFree(p); }
+};
+
+fs::path ExeFolder() {
+    wchar_t path[MAX_PATH];
+    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return fs::path(path).parent_path();
+}
+
+struct Entry {
+    std::wstring name;
+    SFGAOF attributes = 0;
+    std::vector<BYTE> bytes;  // the element as the folder made it
+};
+
+std::wstring DisplayName(IShellFolder* folder, LPCITEMIDLIST item, SHGDNF flags) {
+    STRRET ret = {};
+    if (FAILED(folder->GetDisplayNameOf(item, flags, &ret))) return L"<failed>";
+    wchar_t* text = nullptr;
+    ::StrRetToStrW(&ret, item, &text);
+    std::wstring out = text ? text : L"";
+    ::CoTaskMemFree(text);
+    return out;
+}
+
+HRESULT List(IShellFolder* folder, HWND window, std::vector<Entry>* out) {
+    out->clear();
+    Com<IEnumIDList> items;
+    HRESULT hr = folder->EnumObjects(window, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS, items.put());
+    if (hr != S_OK) return hr;
+    LPITEMIDLIST item = nullptr;
+    while (items->Next(1, &item, nullptr) == S_OK) {
+        Entry e;
+        e.name = DisplayName(folder, item, SHGDN_INFOLDER);
+        e.attributes = 0xFFFFFFFF;
+        LPCITEMIDLIST one = item;
+        folder->GetAttributesOf(1, &one, &e.attributes);
+        e.bytes.assign(reinterpret_cast<BYTE*>(item), reinterpret_cast<BYTE*>(item) + item->mkid.cb + 2);
+        out->push_back(std::move(e));
+        ::CoTaskMemFree(item);
+    }
+    return S_OK;
+}
+
+std::vector<std::wstring> Names(const std::vector<Entry>& entries) {
+    std::vector<std::wstring> names;
+    for (const Entry& e : entries) names.push_back(e.name);
+    return names;
+}
+
+bool WaitFor(const std::function<bool()>& done, int seconds) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (std::chrono::steady_clock::now() < end) {
+        if (done()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    return done();
+}
+
+class CloudFolder : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        s_port = vd::testing::CloudserverFixturePort();
+        ASSERT_GT(s_port, 0) << "no port from the cloudserver fixture";
+        const fs::path bin = ExeFolder();
+        wchar_t temp[MAX_PATH];
+        ::GetTempPathW(MAX_PATH, temp);
+        s_install = fs::path(temp) / ("vd-e2e-" + std::to_string(::GetCurrentProcessId())) / "Veyra";
+        fs::create_directories(s_install / "Shell");
+        for (const char* name : {"Nimbra.exe", "CorbelSdk64.dll", "misc64.dll"}) {
+            fs::copy_file(bin / name, s_install / name, fs::copy_options::overwrite_existing);
+        }
+        for (const char* name : {"Pandrel64.dll", "CorbelSdk64.dll", "misc64.dll"}) {
+            fs::copy_file(bin / name, s_install / "Shell" / name, fs::copy_options::overwrite_existing);
+        }
+        corbel::test::WriteSdkConfig(s_install, s_port);
+        // A first sign-in on this machine: no cache from an earlier run.
+        wchar_t documents[MAX_PATH];
+        ASSERT_EQ(::SHGetFolderPathW(nullptr, CSIDL_PERSONAL, nullptr, 0, documents), S_OK);
+        std::error_code ignored;
+        fs::remove_all(fs::path(documents) / "ORLO", ignored);
+        std::ofstream ini(s_install / "Nimbra.ini");
+        ini << "[Service]\nHost=127.0.0.1\nPort=" << s_port << "\n[Account]\nAccount=alice\nPassword=alice-pass\n";
+        ini.close();
+        ASSERT_EQ(vd::testing::Regsvr32({}, (s_install / "Shell" / "Pandrel64.dll").u16string()), 0);
+    }
+    static void TearDownTestSuite() {
+        for (const char16_t* action : {u"--sign-out", u"--quit"}) {
+            auto p = platform::Process::Launch((s_install / "Nimbra.exe").u16string(), {action});
+            if (p) p->Wait(30000);
+        }
+        vd::testing::Regsvr32({u"/u"}, (s_install / "Shell" / "Pandrel64.dll").u16string());
+    }
+
+    void SetUp() override {
+        ASSERT_TRUE(SUCCEEDED(::OleInitialize(nullptr)));
+        m_window = ::CreateWindowW(L"STATIC", L"vd-e2e", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+        ASSERT_NE(m_window, nullptr);
+        ASSERT_EQ(::SHGetDesktopFolder(m_desktop.put()), S_OK);
+        ASSERT_EQ(m_desktop->ParseDisplayName(nullptr, nullptr, const_cast<wchar_t*>(kCloudDisk), nullptr,
+                                              &m_rootPidl.p, nullptr),
+                  S_OK);
+        ASSERT_EQ(m_desktop->BindToObject(m_rootPidl.p, nullptr, IID_IShellFolder,
+                                          reinterpret_cast<void**>(m_root.put())),
+                  S_OK);
+    }
+    void TearDown() override {
+        ::DestroyWindow(m_window);
+        ::OleUninitialize();
+    }
+
+    // Enumerates until `done` holds for the listing (the cache answers at
+    // once and refreshes behind).
+    std::vector<Entry> ListUntil(IShellFolder* folder, const std::function<bool(const std::vector<std::wstring>&)>& done) {
+        std::vector<Entry> entries;
+        WaitFor(
+            [&] {
+                return List(folder, m_window, &entries) == S_OK && done(Names(entries));
+            },
+            60);
+        return entries;
+    }
+
+    static bool Has(const std::vector<std::wstring>& names, const std::wstring& name) {
+        return std::find(names.begin(), names.end(), name) != names.end();
+    }
+
+    static inline int s_port = 0;
+    static inline fs::path s_install;
+    HWND m_window = nullptr;
+    Com<IShellFolder> m_desktop;
+    Pidl m_rootPidl;
+    Com<IShellFolder> m_root;
+};
+
+TEST_F(CloudFolder, WithoutTheClientTheFolderStartsItAndIsDeniedThenListsTheSignedInTree) {
+    ASSERT_FALSE(platform::NamedMutex::Exists(u"ORLOSyncLoginMutex")) << "a client is already running";
+    std::vector<Entry> entries;
+    EXPECT_EQ(List(m_root.p, nullptr, &entries), E_FAIL) << "windowless and nobody signed in";
+    EXPECT_EQ(List(m_root.p, m_window, &entries), E_ACCESSDENIED);
+    ASSERT_TRUE(WaitFor([] { return platform::NamedMutex::Exists(u"ORLOSyncLoginMutex"); }, 90))
+        << "Nimbra.exe was not started from the install folder, or did not sign in";
+
+    entries = ListUntil(m_root.p, [](const auto& names) { return Has(names, L"readme.txt"); });
+    const std::vector<std::wstring> expected = {L"收到的分享", L"手机视频", L"手机图片", L"图片", L"我的文档",
+                                                L"音乐", L"readme.txt"};
+    ASSERT_EQ(Names(entries), expected);
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(entries[i].attributes & SFGAO_FOLDER, SFGAO_FOLDER) << i;
+    }
+    for (std::size_t i = 3; i < 6; ++i) {
+        EXPECT_EQ(entries[i].attributes & 0x60000100u, 0x60000100u) << i;  // folder, file system, drop target
+    }
+    EXPECT_EQ(entries[6].attributes, static_cast<SFGAOF>(SFGAO_FILESYSTEM));
+    EXPECT_EQ(entries[6].bytes[2], 2) << "content kind";
+
+    // The folder itself, by parsing name; fixed nodes order by their sort index.
+    Pidl empty;
+    empty.p = static_cast<LPITEMIDLIST>(::CoTaskMemAlloc(2));
+    empty.p->mkid.cb = 0;
+    EXPECT_EQ(DisplayName(m_root.p, empty.p, SHGDN_FORPARSING), L"Veyra云盘\\");
+    auto item = [&](std::size_t i) { return reinterpret_cast<LPCITEMIDLIST>(entries[i].bytes.data()); };
+    EXPECT_EQ(static_cast<short>(HRESULT_CODE(m_root->CompareIDs(0, item(2), item(0)))), -1) << "pictures before shares";
+    EXPECT_EQ(HRESULT_CODE(m_root->CompareIDs(0, item(4), item(4))), 0);
+    EXPECT_EQ(static_cast<short>(HRESULT_CODE(m_root->CompareIDs(0, item(1), item(3)))), -1) << "node before catalog";
+
+    // A sub-catalog, then a change on the service after its refresh.
+    Com<IShellFolder> docs;
+    ASSERT_EQ(m_root->BindToObject(item(4), nullptr, IID_IShellFolder, reinterpret_cast<void**>(docs.put())), S_OK);
+    auto inside = ListUntil(docs.p, [](const auto& names) { return Has(names, L"说明.txt"); });
+    EXPECT_EQ(Names(inside), (std::vector<std::wstring>{L"工作", L"说明.txt"}));
+
+    corbel::test::Account alice;
+    ASSERT_TRUE(corbel::test::SignIn(s_port, "alice", "alice-pass", &alice));
+    std::string docsCatalog;
+    {
+        // The element holds the ID in UTF-16 at offset 6.
+        const wchar_t* id = reinterpret_cast<const wchar_t*>(entries[4].bytes.data() + 6);
+        for (std::size_t i = 0; i < 32 && id[i]; ++i) docsCatalog.push_back(static_cast<char>(id[i]));
+    }
+    ASSERT_NE(corbel::test::Mkdir(s_port, alice.token, docsCatalog, "新建文件夹"), "");
+    inside = ListUntil(docs.p, [](const auto& names) { return Has(names, L"新建文件夹"); });
+    EXPECT_TRUE(Has(Names(inside), L"新建文件夹"));
+
+    // The received share from bob and the folder inside it.
+    Com<IShellFolder> shares;
+    ASSERT_EQ(m_root->BindToObject(item(0), nullptr, IID_IShellFolder, reinterpret_cast<void**>(shares.put())), S_OK);
+    auto received = ListUntil(shares.p, [](const auto& names) { return Has(names, L"共享资料"); });
+    ASSERT_EQ(Names(received), (std::vector<std::wstring>{L"共享资料"}));
+    Com<IShellFolder> shared;
+    ASSERT_EQ(shares->BindToObject(reinterpret_cast<LPCITEMIDLIST>(received[0].bytes.data()), nullptr,
+                                   IID_IShellFolder, reinterpret_cast<void**>(shared.put())),
+              S_OK);
+    auto sharedItems = ListUntil(shared.p, [](const auto& names) { return Has(names, L"清单.txt"); });
+    EXPECT_EQ(Names(sharedItems), (std::vector<std::wstring>{L"清单.txt"}));
+
+    // Hostile lists are refused with an HRESULT.
+    struct Hostile {
+        const char* what;
+        std::vector<BYTE> bytes;
+    };
+    std::vector<BYTE> good = entries[4].bytes;
+    std::vector<BYTE> truncated(good.begin(), good.begin() + 100);
+    truncated[0] = 100;
+    truncated[1] = 0;
+    truncated.push_back(0);
+    truncated.push_back(0);
+    std::vector<BYTE> wrongKind = good;
+    wrongKind[2] = 9;
+    std::vector<BYTE> oversized = good;
+    oversized[0] = 0xFF;
+    oversized[1] = 0xFF;
+    std::vector<BYTE> unterminated = good;
+    std::fill(unterminated.begin() + 230, unterminated.end() - 2, 0x41);
+    const Hostile cases[] = {{"truncated", truncated},
+                             {"wrong kind", wrongKind},
+                             {"oversized length", oversized},
+                             {"name without its zero", unterminated}};
+    for (const Hostile& h : cases) {
+        auto list = reinterpret_cast<LPCITEMIDLIST>(h.bytes.data());
+        void* out = nullptr;
+        EXPECT_TRUE(FAILED(m_root->BindToObject(list, nullptr, IID_IShellFolder, &out))) << h.what;
+        EXPECT_EQ(out, nullptr) << h.what;
+        STRRET name = {};
+        EXPECT_TRUE(FAILED(m_root->GetDisplayNameOf(list, SHGDN_NORMAL, &name))) << h.what;
+        EXPECT_TRUE(FAILED(m_root->CompareIDs(0, list, item(4)))) << h.what;
+        SFGAOF attributes = 0xFFFFFFFF;
+        EXPECT_TRUE(FAILED(m_root->GetAttributesOf(1, &list, &attributes))) << h.what;
+    }
+}
+
+}  // namespace
