@@ -1,8 +1,9 @@
 #!/bin/bash
-# The main job, as far as it goes today: the reference cloud service with
-# sample data, the desktop client signed in inside a Wine prefix, the
-# library registered, "Computer" as the shell lists it, and a screenshot of
-# Wine's Explorer. Everything it makes lands in build/demo.
+# The main job: the reference cloud service with sample data, an installed
+# layout in a Wine prefix (client and SDK in the install folder, the shell
+# library one folder below), the desktop client signed in, the library
+# registered, "Computer" and the cloud disk as the shell lists them, and
+# screenshots of Wine's Explorer. Everything it makes lands in build/demo.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -15,6 +16,7 @@ cmake --preset win64 >/dev/null && cmake --build --preset win64 -j "$jobs" >/dev
 out="$root/build/demo"
 rm -rf "$out" && mkdir -p "$out"
 bin="$root/build/win64/bin"
+install="$out/Veyra"
 run="$root/build/win64/wine-run"
 winpath() { echo "Z:$(realpath "$1" | sed 's|/|\\|g')"; }
 
@@ -24,7 +26,7 @@ setsid build/native/cloudserver/cloudserver serve --data "$out/cloud" --port 0 -
 server=$!
 export VD_WINEPREFIX="$out/wineprefix"
 cleanup() {
-  "$run" "$bin/Nimbra.exe" --quit >/dev/null 2>&1 || true
+  "$run" "$install/Nimbra.exe" --quit >/dev/null 2>&1 || true
   kill "$server" 2>/dev/null || true
   bash scripts/wine-prefix.sh cleanup "$VD_WINEPREFIX" >/dev/null 2>&1 || true
 }
@@ -42,8 +44,14 @@ echo "== Wine prefix (Chinese locale)"
 bash scripts/wine-prefix.sh setup "$VD_WINEPREFIX"
 . "$VD_WINEPREFIX.env"
 
+echo "== Installed layout: $install"
+mkdir -p "$install/Shell"
+cp "$bin/Nimbra.exe" "$bin/CorbelSdk64.dll" "$bin/misc64.dll" "$install/"
+cp "$bin/Pandrel64.dll" "$bin/CorbelSdk64.dll" "$bin/misc64.dll" "$install/Shell/"
+printf '[Service]\nHost=127.0.0.1\nPort=%s\n' "$port" >"$install/sdkconfig.ini"
+
 echo "== Desktop client signs in as alice"
-"$run" "$bin/Nimbra.exe" --host 127.0.0.1 --port "$port" --account alice --password alice-pass \
+"$run" "$install/Nimbra.exe" --host 127.0.0.1 --port "$port" --account alice --password alice-pass \
   </dev/null >"$out/nimbra.log" 2>&1 &
 for _ in $(seq 120); do
   "$run" reg query 'HKCU\SOFTWARE\Larkmere' /v RCSLoginInfo >/dev/null 2>&1 && break
@@ -53,10 +61,14 @@ done
 "$run" reg query 'HKCU\SOFTWARE\Larkmere\ORLO' 2>/dev/null | tr -d '\r' | sed -n 's/^ \{4\}\([A-Za-z_]*\) .*REG_SZ *\(.*\)/\1 = \2/p'
 
 echo "== regsvr32 Pandrel64.dll"
-"$run" regsvr32 /s "$(winpath "$bin/Pandrel64.dll")" && echo "registered"
+"$run" regsvr32 /s "$(winpath "$install/Shell/Pandrel64.dll")" && echo "registered"
 
 echo "== \"Computer\" as the shell lists it"
 "$run" "$bin/shell_list.exe" 2>/dev/null | sed 's/^/  /'
+
+echo "== The cloud disk's root as the shell lists it"
+"$run" "$bin/shell_list.exe" '::{20D04FE0-3AEA-1069-A2D8-08002B30309D}\::{CB5DEC9E-175E-45DF-B647-BCBEE0669FE6}' \
+  readme.txt 2>/dev/null | sed 's/^/  /'
 
 echo "== Wine's Explorer"
 "$run" explorer </dev/null >/dev/null 2>&1 &
@@ -68,4 +80,10 @@ DISPLAY="$DISPLAY" xdotool mousemove 98 127 click --repeat 2 --delay 120 1 2>/de
 sleep 3
 xwd -display "$DISPLAY" -root -silent | convert xwd:- "$out/explorer.png"
 echo "screenshot: $out/explorer.png"
-"$run" "$bin/Nimbra.exe" --sign-out >/dev/null 2>&1 && echo "signed out"
+# The cloud disk in the shell's explorer browser, as Explorer hosts it.
+"$run" "$bin/shell_browse.exe" '::{20D04FE0-3AEA-1069-A2D8-08002B30309D}\::{CB5DEC9E-175E-45DF-B647-BCBEE0669FE6}' 20 \
+  </dev/null >"$out/shell_browse.log" 2>&1 &
+sleep 8
+xwd -display "$DISPLAY" -root -silent | convert xwd:- "$out/cloud-disk.png"
+echo "screenshot: $out/cloud-disk.png"
+"$run" "$install/Nimbra.exe" --sign-out >/dev/null 2>&1 && echo "signed out"

@@ -7,7 +7,7 @@ third="$here/third_party"
 
 packages=(
   build-essential cmake ninja-build ccache pkg-config git bc
-  mingw-w64 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
+  mingw-w64 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools libwine-dev
   wine wine64 xvfb xauth x11-apps xdotool imagemagick
   locales fonts-wqy-microhei
   googletest libgtest-dev libgmock-dev libbenchmark-dev

@@ -23,10 +23,21 @@ struct ComAlias {};
 
 namespace detail {
 
+// An implementation helper answers for the interface it names as ComInterface.
+template <typename E>
+struct InterfaceOf {
+  using type = E;
+};
+template <typename E>
+  requires requires { typename E::ComInterface; }
+struct InterfaceOf<E> {
+  using type = typename E::ComInterface;
+};
+
 template <typename E>
 struct EntryTraits {
   using Base = E;
-  using Iface = E;
+  using Iface = typename InterfaceOf<E>::type;
 };
 
 template <typename I, typename Via>

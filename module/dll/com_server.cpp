@@ -1,5 +1,7 @@
 #include "com_server.h"
 
+#include <oleauto.h>
+
 #include <array>
 
 #include "registration.h"
@@ -60,6 +62,38 @@ class ThreadLocaleScope {
   LCID saved_;
 };
 
+}  // namespace
+}  // namespace vd::module
+
+// Exported by oleaut32 but missing from the cross toolchain's headers.
+extern "C" {
+WINOLEAUTAPI RegisterTypeLibForUser(ITypeLib* library, OLECHAR* path, OLECHAR* helpFolder);
+WINOLEAUTAPI UnRegisterTypeLibForUser(REFGUID id, WORD major, WORD minor, LCID lcid, SYSKIND kind);
+}
+
+namespace vd::module {
+namespace {
+
+constexpr GUID kTypeLibId = {0x54A2D32E, 0x54A3, 0x4A09, {0xB7, 0x16, 0x36, 0x50, 0xB5, 0xC7, 0xB1, 0x8B}};
+
+HRESULT RegisterTypeLibrary(HMODULE module, bool perUser) {
+  wchar_t path[MAX_PATH] = {};
+  if (::GetModuleFileNameW(module, path, MAX_PATH) == 0) return HRESULT_FROM_WIN32(::GetLastError());
+  ITypeLib* library = nullptr;
+  HRESULT hr = ::LoadTypeLibEx(path, REGKIND_NONE, &library);
+  if (FAILED(hr)) return hr;
+  hr = perUser ? ::RegisterTypeLibForUser(library, path, nullptr) : ::RegisterTypeLib(library, path, nullptr);
+  library->Release();
+  return hr;
+}
+
+HRESULT UnregisterTypeLibrary(bool perUser) {
+  HRESULT hr = perUser ? ::UnRegisterTypeLibForUser(kTypeLibId, 1, 0, LANG_NEUTRAL, SYS_WIN64)
+                       : ::UnRegisterTypeLib(kTypeLibId, 1, 0, LANG_NEUTRAL, SYS_WIN64);
+  // Not registered is what unregistration wants.
+  return hr == TYPE_E_REGISTRYACCESS || hr == TYPE_E_CANTLOADLIBRARY ? S_OK : hr;
+}
+
 const vd::registrar::Replacements& AppIdReplacement() {
   static const vd::registrar::Replacements r = {{u"APPID", reinterpret_cast<const char16_t*>(kAppId)}};
   return r;
@@ -82,7 +116,9 @@ HRESULT RegisterServer(HMODULE module, vd::registrar::RootMapping mapping) {
       return hr;
     }
   }
-  return S_OK;
+  hr = RegisterTypeLibrary(module, mapping.per_user);
+  if (FAILED(hr)) VD_LOG_ERROR("type library registration failed: 0x%08lX", static_cast<unsigned long>(hr));
+  return hr;
 }
 
 HRESULT UnregisterServer(HMODULE module, vd::registrar::RootMapping mapping) {
@@ -94,6 +130,8 @@ HRESULT UnregisterServer(HMODULE module, vd::registrar::RootMapping mapping) {
     HRESULT hr = vd::com::RunRegistrationScript(module, entry.script_id, ScriptMode::Unregister, AppIdReplacement(), mapping);
     if (SUCCEEDED(first)) first = hr;
   }
+  HRESULT typelib = UnregisterTypeLibrary(mapping.per_user);
+  if (SUCCEEDED(first)) first = typelib;
   HRESULT hr = vd::com::RunRegistrationScript(module, IDR_PANDREL, ScriptMode::Unregister, AppIdReplacement(), mapping);
   return SUCCEEDED(first) ? hr : first;
 }

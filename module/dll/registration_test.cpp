@@ -104,6 +104,12 @@ TEST(Registration, EveryClassRegisteredThenRemoved) {
   EXPECT_EQ(reg.GetString(RegRoot::ClassesRoot, hook, u""), kClasses[9].clsid);
   EXPECT_EQ(reg.GetString(RegRoot::ClassesRoot, hook, kClasses[9].clsid), u"Veyra同步盘 支持ICopyHook");
 
+  // The type library, registered with the server.
+  const std::u16string typelib = u"TypeLib\\{54A2D32E-54A3-4A09-B716-3650B5C7B18B}\\1.0";
+  EXPECT_TRUE(reg.KeyExists(RegRoot::ClassesRoot, typelib + u"\\0\\win64"));
+  EXPECT_TRUE(reg.KeyExists(RegRoot::ClassesRoot, u"Interface\\{F0CB4469-9AE0-422F-8844-F4B1C8DB289C}"))
+      << "the folder's dual interface";
+
   // The shell lists both roots under "Computer".
   ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   auto items = ComputerItems();
@@ -128,6 +134,8 @@ TEST(Registration, EveryClassRegisteredThenRemoved) {
   }
   EXPECT_FALSE(reg.KeyExists(RegRoot::ClassesRoot, hook));
   EXPECT_FALSE(reg.KeyExists(RegRoot::ClassesRoot, u"AppID\\" + kAppId));
+  EXPECT_FALSE(reg.KeyExists(RegRoot::ClassesRoot, typelib));
+  EXPECT_FALSE(reg.KeyExists(RegRoot::ClassesRoot, u"Interface\\{F0CB4469-9AE0-422F-8844-F4B1C8DB289C}"));
   EXPECT_TRUE(reg.KeyExists(RegRoot::ClassesRoot, u"CLSID"));
   EXPECT_TRUE(reg.KeyExists(RegRoot::LocalMachine, kNameSpace));
   items = ComputerItems();
@@ -152,7 +160,8 @@ TEST(Registration, InstallForTheUserOnlyWithTheExactWord) {
   ASSERT_EQ(Regsvr32({u"/u", u"/n", u"/i:username"}), 0);
   EXPECT_FALSE(reg.KeyExists(RegRoot::ClassesRoot, u"CLSID\\" + kClasses[0].clsid));
 
-  // Classes whose objects do not exist yet are refused cleanly.
+  // The folder's class object makes folders; classes whose objects do not
+  // exist yet are refused cleanly.
   HMODULE dll = ::LoadLibraryW(reinterpret_cast<LPCWSTR>(DllPath().c_str()));
   ASSERT_NE(dll, nullptr);
   auto get_class = reinterpret_cast<HRESULT(__stdcall*)(REFCLSID, REFIID, void**)>(
@@ -160,9 +169,24 @@ TEST(Registration, InstallForTheUserOnlyWithTheExactWord) {
   ASSERT_NE(get_class, nullptr);
   CLSID folder;
   ::CLSIDFromString(reinterpret_cast<LPCOLESTR>(kClasses[0].clsid.c_str()), &folder);
-  void* factory = reinterpret_cast<void*>(1);
-  EXPECT_EQ(get_class(folder, IID_IClassFactory, &factory), CLASS_E_CLASSNOTAVAILABLE);
-  EXPECT_EQ(factory, nullptr);
+  IClassFactory* factory = nullptr;
+  ASSERT_EQ(get_class(folder, IID_IClassFactory, reinterpret_cast<void**>(&factory)), S_OK);
+  IPersistFolder* persist = nullptr;
+  ASSERT_EQ(factory->CreateInstance(nullptr, IID_IPersistFolder, reinterpret_cast<void**>(&persist)), S_OK);
+  CLSID reported = {};
+  EXPECT_EQ(persist->GetClassID(&reported), S_OK);
+  EXPECT_TRUE(IsEqualCLSID(reported, folder));
+  EXPECT_EQ(persist->GetClassID(nullptr), E_POINTER);
+  IUnknown* aggregated = nullptr;
+  EXPECT_EQ(factory->CreateInstance(persist, IID_IUnknown, reinterpret_cast<void**>(&aggregated)),
+            CLASS_E_NOAGGREGATION);
+  persist->Release();
+  factory->Release();
+  CLSID view;
+  ::CLSIDFromString(reinterpret_cast<LPCOLESTR>(kClasses[3].clsid.c_str()), &view);
+  void* none = reinterpret_cast<void*>(1);
+  EXPECT_EQ(get_class(view, IID_IClassFactory, &none), CLASS_E_CLASSNOTAVAILABLE);
+  EXPECT_EQ(none, nullptr);
   ::FreeLibrary(dll);
 }
 

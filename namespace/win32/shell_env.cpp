@@ -19,6 +19,7 @@
 #include "share_file_cache.h"
 #include "string_table.h"
 #include "trace.h"
+#include "untils.h"
 #include "vd_cache.h"
 #include "vd_module.h"
 #include "vd_paths.h"
@@ -68,6 +69,16 @@ bool Is64BitProcessor() {
     return info.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_AMD64;
 }
 
+// Cache notifications, on SDK threads: a catalog changed (posted to this
+// process's views), one page of a first listing arrived (sent to every view).
+void OnCatalogChanged(const std::string& catalogId) {
+    Untils::SendCopyData2VDPer(SHELL_CATALOG_CHANGED, EncodeRecordBytes(catalogId));
+}
+
+void OnPageChanged(const std::string& catalogId) {
+    Untils::SendCopyDataToViews(SHELL_PAGE_CHANGED, EncodeRecordBytes(catalogId));
+}
+
 std::once_flag g_configured;
 std::atomic<bool> g_logStarted{false};
 
@@ -89,6 +100,16 @@ void ShellEnv::Configure() {
         env.shareCache = vdcache::CVDShareFileCache::GetInstance();
         env.breviary = vdcache::CBreviaryCache::GetInstance();
         env.startClient = &StartClient;
+        env.onCatalogChanged = &OnCatalogChanged;
+        env.onPageChanged = &OnPageChanged;
+        vdcache::ShareUserHooks hooks;
+        hooks.broadcastLoaded = [] { Untils::SendCopyData2VDPer(SHELL_SHARE_USERS_LOADED, std::string_view()); };
+        hooks.tokenInvalid = [] {
+            VD_LOG_INFO("Send SHELL_NIMBRA_TOKEN_INVALID To Nimbra");
+            Untils::SendToNimbra(SHELL_NIMBRA_TOKEN_INVALID, std::string_view(), 5000);
+        };
+        hooks.contactFolder = [] { return platform::WideToAnsi(CVDLogin::GetInstance().AccountFolder()); };
+        env.cache->SetShareUserHooks(std::move(hooks));
         CVDLogin::GetInstance().Configure(std::move(env));
     });
 }

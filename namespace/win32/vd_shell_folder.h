@@ -8,6 +8,8 @@
 #include <string>
 
 #include "com_object.h"
+#include "dispatch_impl.h"
+#include "pandrel_h.h"
 #include "pidl.h"
 #include "pidl_enum.h"
 
@@ -47,8 +49,10 @@ private:
 };
 
 class CIVDShellFolder final
-    : public com::ComObject<CIVDShellFolder, IShellFolder, IPersistFolder2, com::ComAlias<IPersistFolder, IPersistFolder2>,
-                            com::ComAlias<IPersist, IPersistFolder2>, IPersistIDList, IQueryInfo> {
+    : public com::ComObject<CIVDShellFolder, com::DispatchImpl<IVDShellFolder>,
+                            com::ComAlias<IDispatch, com::DispatchImpl<IVDShellFolder>>, IPersistFolder2,
+                            com::ComAlias<IPersistFolder, IPersistFolder2>, com::ComAlias<IPersist, IPersistFolder2>,
+                            IShellFolder, IQueryInfo, IPersistIDList> {
 public:
     static HRESULT CreateInstance(REFIID iid, void** out) noexcept;
 

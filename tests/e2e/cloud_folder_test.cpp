@@ -11,11 +11,16 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <cstring>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "pidl.h"
+#include "platform/message_channel.h"
 #include "platform/process.h"
 #include "platform/sync.h"
 #include "service_account.h"
@@ -98,6 +103,28 @@ bool WaitFor(const std::function<bool()>& done, int seconds) {
     }
     return done();
 }
+
+// Stands in for the desktop client's page helper window.
+struct Collector {
+    std::mutex lock;
+    std::vector<std::wstring> pages;
+    std::unique_ptr<platform::MessageWindow> window;
+    explicit Collector(const wchar_t* name) {
+        window = platform::MessageWindow::Create(reinterpret_cast<const char16_t*>(name),
+                                                 [this](std::uint64_t, std::string_view bytes) {
+                                                     std::lock_guard<std::mutex> guard(lock);
+                                                     std::wstring page(bytes.size() / 2, L'\0');
+                                                     std::memcpy(page.data(), bytes.data(), page.size() * 2);
+                                                     if (!page.empty() && page.back() == L'\0') page.pop_back();
+                                                     pages.push_back(page);
+                                                     return intptr_t{1};
+                                                 });
+    }
+    std::vector<std::wstring> Pages() {
+        std::lock_guard<std::mutex> guard(lock);
+        return pages;
+    }
+};
 
 class CloudFolder : public ::testing::Test {
 protected:
@@ -205,6 +232,53 @@ TEST_F(CloudFolder, WithoutTheClientTheFolderStartsItAndIsDeniedThenListsTheSign
     EXPECT_EQ(static_cast<short>(HRESULT_CODE(m_root->CompareIDs(0, item(2), item(0)))), -1) << "pictures before shares";
     EXPECT_EQ(HRESULT_CODE(m_root->CompareIDs(0, item(4), item(4))), 0);
     EXPECT_EQ(static_cast<short>(HRESULT_CODE(m_root->CompareIDs(0, item(1), item(3)))), -1) << "node before catalog";
+
+    // The folder's automation base, described by the library's type library.
+    {
+        Com<IDispatch> dispatch;
+        ASSERT_EQ(m_root->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(dispatch.put())), S_OK);
+        UINT count = 0;
+        EXPECT_EQ(dispatch->GetTypeInfoCount(&count), S_OK);
+        EXPECT_EQ(count, 1u);
+        Com<ITypeInfo> info;
+        ASSERT_EQ(dispatch->GetTypeInfo(0, 0, info.put()), S_OK);
+        TYPEATTR* attr = nullptr;
+        ASSERT_EQ(info->GetTypeAttr(&attr), S_OK);
+        const IID expected = {0xF0CB4469, 0x9AE0, 0x422F, {0x88, 0x44, 0xF4, 0xB1, 0xC8, 0xDB, 0x28, 0x9C}};
+        EXPECT_TRUE(IsEqualIID(attr->guid, expected));
+        info->ReleaseTypeAttr(attr);
+    }
+
+    // Parsing names: the temp folder stands for the disk outside Explorer.
+    wchar_t documents[MAX_PATH];
+    ASSERT_EQ(::SHGetFolderPathW(nullptr, CSIDL_PERSONAL, nullptr, 0, documents), S_OK);
+    EXPECT_EQ(DisplayName(m_root.p, item(6), SHGDN_FORPARSING),
+              std::wstring(documents) + L"\\ORLO\\alice\\temp\\Veyra云盘\\readme.txt");
+    EXPECT_EQ(DisplayName(m_root.p, item(6), SHGDN_FORADDRESSBAR), L"Veyra云盘\\Veyra云盘\\readme.txt");
+    EXPECT_EQ(DisplayName(m_root.p, item(6), SHGDN_NORMAL), L"readme.txt");
+    EXPECT_EQ(DisplayName(m_root.p, item(6), SHGDN_INFOLDER | SHGDN_FORPARSING), L"readme.txt");
+    LPCITEMIDLIST mixed[] = {item(4), item(6)};
+    SFGAOF both = 0xFFFFFFFF;
+    ASSERT_EQ(m_root->GetAttributesOf(2, mixed, &both), S_OK);
+    EXPECT_EQ(both & ~static_cast<SFGAOF>(SFGAO_FILESYSTEM), 0u) << "a catalog and a content share at most FILESYSTEM";
+
+    // The view of the disk, and the contacts node handed to the client's page helper.
+    {
+        Com<IShellView> view;
+        EXPECT_EQ(m_root->CreateViewObject(m_window, IID_IShellView, reinterpret_cast<void**>(view.put())), S_OK);
+        Collector helper(L"ExplorerNimbraHelper");
+        vd::VDPidlMgr mgr;
+        vd::UniquePidl contactsNode = mgr.Own(mgr.CreateNode(vd::kNodeContacts, u"Tallybook"));
+        Com<IShellFolder> contacts;
+        ASSERT_EQ(m_root->BindToObject(reinterpret_cast<LPCITEMIDLIST>(contactsNode.get()), nullptr, IID_IShellFolder,
+                                       reinterpret_cast<void**>(contacts.put())),
+                  S_OK);
+        Com<IShellView> none;
+        EXPECT_EQ(contacts->CreateViewObject(m_window, IID_IShellView, reinterpret_cast<void**>(none.put())),
+                  E_NOTIMPL);
+        EXPECT_EQ(none.p, nullptr);
+        EXPECT_EQ(helper.Pages(), std::vector<std::wstring>{L"contact"});
+    }
 
     // A sub-catalog, then a change on the service after its refresh.
     Com<IShellFolder> docs;
