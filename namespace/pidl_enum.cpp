@@ -13,6 +13,7 @@
 #include "platform/text.h"
 #include "trace.h"
 #include "share_file_cache.h"
+#include "string_table.h"
 #include "vd_cache.h"
 
 namespace vd {
@@ -294,9 +295,8 @@ bool CIVDPidlEnumEx::GetShareFile(std::uint32_t flags, bool cacheOnly, int first
     }
     if (code != vdcache::kCacheOk) {
         VD_LOG_ERROR("GetShareList failed! ErrorCode: %d", static_cast<int>(code));
-        if (m_env.reportShareFailure) {
-            m_env.reportShareFailure(code == vdcache::kCacheListFailed ? kStringNetworkUnavailable
-                                                                       : kStringShareListFailed);
+        if (m_env.reportShareFailure && code == vdcache::kCacheListFailed) {
+            m_env.reportShareFailure(resources::IDS_NETWORK_UNAVAILABLE);
         }
         return false;
     }
@@ -356,6 +356,9 @@ void CIVDPidlEnumEx::AddShareFilePidls(PcPidl folder, int shareMode, std::uint32
             VD_LOG_DEBUG("GetShareList函数结束时间：%d毫秒", 0);
             if (!m_env.cache->HasInitShareUser() && !m_env.cache->InitShareUser()) {
                 VD_LOG_WARN("Another Get List");
+                if (m_env.reportShareFailure) {
+                    m_env.reportShareFailure(resources::IDS_SHARE_USERS_FAILED);
+                }
             }
             return;
         }
@@ -379,8 +382,8 @@ void CIVDPidlEnumEx::AddShareFilePidls(PcPidl folder, int shareMode, std::uint32
         if (code != vdcache::kCacheOk) {
             VD_LOG_ERROR("GetSubCatalogList failed! ErrorCode: %d", static_cast<int>(code));
             if (m_env.reportShareFailure) {
-                m_env.reportShareFailure(code == vdcache::kCacheListFailed ? kStringNetworkUnavailable
-                                                                           : kStringShareListFailed);
+                m_env.reportShareFailure(code == vdcache::kCacheListFailed ? resources::IDS_NETWORK_UNAVAILABLE
+                                                                           : resources::IDS_SHARE_LIST_FAILED);
             }
             return;
         }

@@ -70,13 +70,10 @@ struct PidlEnumEnv {
     std::function<int(const std::string& catalogId)> isFolderLocalSynFolder;
     // Thread code page to UTF-16; absent: platform::AnsiToWide.
     std::function<std::u16string(std::string_view)> toWide;
-    // Tells the user a share read failed: the string number to show.
+    // Tells the user a share read failed: the string-table number to show.
     std::function<void(int stringId)> reportShareFailure;
 };
 
-inline constexpr int kStringNetworkUnavailable = 154;  // "网络不可用，请稍后再试！"
-inline constexpr int kStringShareListFailed = 256;     // "获取云端目录失败，请稍后重试！"
-inline constexpr int kStringShareUsersFailed = 252;    // "获取联系人列表失败，请稍后重试！"
 
 class CIVDPidlEnumEx {
 public:

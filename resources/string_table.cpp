@@ -14,6 +14,7 @@ struct Entry {
 // Sorted by id.
 constexpr Entry kTable[] = {
     {IDS_VD_DISPLAY_NAME, "Veyra云盘"},
+    {IDS_INFO_TIP, "Item in Pandrel"},
     {IDS_NODE_CALENDAR, "日历"},
     {IDS_NODE_MESSAGES, "短彩信"},
     {IDS_NODE_CONTACTS, "Tallybook"},
@@ -30,6 +31,13 @@ constexpr Entry kTable[] = {
     {IDS_NETWORK_UNAVAILABLE, "网络不可用，请稍后再试！"},
     {IDS_DATE_FORMAT, "%d年%d月%d日 %d:%02d"},
     {IDS_NODE_RECEIVED_SHARES, "收到的分享"},
+    {IDS_COLUMN_NAME, "名称"},
+    {IDS_COLUMN_SIZE, "大小"},
+    {IDS_COLUMN_MODIFIED, "修改日期"},
+    {IDS_COLUMN_UPDATED, "更新时间"},
+    {IDS_COLUMN_SHARER, "分享人"},
+    {IDS_SHARE_USERS_FAILED, "获取联系人列表失败，请稍后重试！"},
+    {IDS_SHARE_LIST_FAILED, "获取云端目录失败，请稍后重试！"},
 };
 
 static_assert(std::is_sorted(std::begin(kTable), std::end(kTable), [](const Entry& a, const Entry& b) { return a.id < b.id; }));

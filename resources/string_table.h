@@ -6,6 +6,7 @@ namespace vd::resources {
 
 enum StringId : int {
   IDS_VD_DISPLAY_NAME = 101,    // display name of the cloud folder
+  IDS_INFO_TIP = 102,
   IDS_NODE_CALENDAR = 105,
   IDS_NODE_MESSAGES = 106,
   IDS_NODE_CONTACTS = 107,
@@ -22,6 +23,13 @@ enum StringId : int {
   IDS_NETWORK_UNAVAILABLE = 154,
   IDS_DATE_FORMAT = 197,
   IDS_NODE_RECEIVED_SHARES = 233,
+  IDS_COLUMN_NAME = 237,
+  IDS_COLUMN_SIZE = 238,
+  IDS_COLUMN_MODIFIED = 239,
+  IDS_COLUMN_UPDATED = 240,
+  IDS_COLUMN_SHARER = 241,
+  IDS_SHARE_USERS_FAILED = 252,
+  IDS_SHARE_LIST_FAILED = 256,
 };
 
 // The text of `id`, or an empty view for a number the table does not hold.

@@ -80,10 +80,9 @@ DISPLAY="$DISPLAY" xdotool mousemove 98 127 click --repeat 2 --delay 120 1 2>/de
 sleep 3
 xwd -display "$DISPLAY" -root -silent | convert xwd:- "$out/explorer.png"
 echo "screenshot: $out/explorer.png"
-# The cloud disk in the shell's explorer browser, as Explorer hosts it.
-"$run" "$bin/shell_browse.exe" '::{20D04FE0-3AEA-1069-A2D8-08002B30309D}\::{CB5DEC9E-175E-45DF-B647-BCBEE0669FE6}' 20 \
-  </dev/null >"$out/shell_browse.log" 2>&1 &
-sleep 8
+# Open "Veyra云盘" from the list of "Computer" (the third row).
+DISPLAY="$DISPLAY" xdotool mousemove 202 144 click --repeat 2 --delay 120 1 2>/dev/null || true
+sleep 5
 xwd -display "$DISPLAY" -root -silent | convert xwd:- "$out/cloud-disk.png"
 echo "screenshot: $out/cloud-disk.png"
 "$run" "$install/Nimbra.exe" --sign-out >/dev/null 2>&1 && echo "signed out"

@@ -34,6 +34,11 @@ setup)
   start=$(date +%s.%N)
   wineserver -p >/dev/null 2>&1 </dev/null
   wineboot -i >/dev/null 2>&1 </dev/null
+  # Wine links the user's folders (Desktop, Documents, ...) to $HOME; a test
+  # prefix keeps its own, so runs do not share caches through the real home.
+  for link in "$prefix"/drive_c/users/*/*; do
+    if [ -L "$link" ]; then rm "$link" && mkdir -p "$link"; fi
+  done
   # Chinese UI text draws as boxes unless the UI fonts map to an installed CJK font.
   reg="$prefix/fonts.reg"
   {

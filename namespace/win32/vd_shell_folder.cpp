@@ -1,6 +1,7 @@
 #include "vd_shell_folder.h"
 
 #include <shellapi.h>
+#include <commctrl.h>
 #include <shlwapi.h>
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include "platform/text.h"
 #include "share_file_cache.h"
 #include "shell_env.h"
+#include "string_table.h"
 #include "trace.h"
 #include "vd_cache.h"
 #include "vd_paths.h"
@@ -36,8 +38,6 @@ bool IsEmpty(LPCITEMIDLIST list) noexcept { return list == nullptr || list->mkid
 constexpr std::size_t kMaxElementBytes = pidl_layout::kFixedBytes + 2 * pidl_layout::kMaxValidChars;
 constexpr std::size_t kMaxElements = 128;
 
-constexpr int kStringInfoTip = 102;
-constexpr wchar_t kInfoTip[] = L"Item in Pandrel";
 constexpr wchar_t kDisplayName[] = L"Veyra云盘";  // string 101
 constexpr std::size_t kMaxDisplayChars = 2600;
 constexpr std::size_t kMaxFullNameChars = 519;
@@ -510,17 +510,53 @@ STDMETHODIMP CIVDShellFolder::GetInfoTip(DWORD, LPWSTR* out) noexcept {
     if (out == nullptr) {
         return E_POINTER;
     }
-    (void)kStringInfoTip;
-    const std::size_t bytes = sizeof kInfoTip;
+    *out = nullptr;
+    const std::u16string tip = platform::Utf8ToUtf16(resources::LoadText(resources::IDS_INFO_TIP));
+    const std::size_t bytes = (tip.size() + 1) * sizeof(wchar_t);
     *out = static_cast<LPWSTR>(::CoTaskMemAlloc(bytes));
     if (*out == nullptr) {
         return E_OUTOFMEMORY;
     }
-    std::memcpy(*out, kInfoTip, bytes);
+    std::memcpy(*out, tip.c_str(), bytes);
     return S_OK;
 }
 
 STDMETHODIMP CIVDShellFolder::GetInfoFlags(DWORD*) noexcept { return E_NOTIMPL; }
+
+STDMETHODIMP CIVDShellFolder::GetDetailsOf(PCUITEMID_CHILD item, UINT column, SHELLDETAILS* out) noexcept {
+    if (out == nullptr) {
+        return E_POINTER;
+    }
+    return ComBoundary("CIVDShellFolder::GetDetailsOf", [&]() -> HRESULT {
+        struct Column {
+            int title;
+            int format;
+            int chars;
+            int detail;  // VDPidlMgr::GetDetailText column, -1 for the name
+        };
+        static constexpr Column kColumns[] = {{resources::IDS_COLUMN_NAME, LVCFMT_LEFT, 30, -1},
+                                              {resources::IDS_COLUMN_SIZE, LVCFMT_RIGHT, 14, 2},
+                                              {resources::IDS_COLUMN_MODIFIED, LVCFMT_LEFT, 20, 3}};
+        if (column >= std::size(kColumns)) {
+            return E_FAIL;  // no more columns
+        }
+        const Column& c = kColumns[column];
+        out->fmt = c.format;
+        out->cxChar = c.chars;
+        if (item == nullptr) {
+            return CopyToStrRet(platform::Utf8ToUtf16(resources::LoadText(c.title)), &out->str);
+        }
+        if (!CheckShellList(item) || IsEmpty(item)) {
+            return E_INVALIDARG;
+        }
+        if (c.detail < 0) {
+            return CopyToStrRet(VDPidlMgr::GetName(Bytes(item)), &out->str);
+        }
+        return CopyToStrRet(VDPidlMgr::GetDetailText(Bytes(item), c.detail).value_or(u""), &out->str);
+    });
+}
+
+STDMETHODIMP CIVDShellFolder::ColumnClick(UINT) noexcept { return S_FALSE; }  // the view sorts by CompareIDs
 
 bool CIVDShellFolder::IsSyncFolder(LPCITEMIDLIST folder, const std::string& catalogId) noexcept {
     try {

@@ -13,10 +13,11 @@
 #include "pidl.h"
 #include "pidl_enum.h"
 
-// mingw-w64 declares IQueryInfo without its __uuidof.
+// mingw-w64 declares these without their __uuidof.
 #ifndef VD_IQUERYINFO_UUID
 #define VD_IQUERYINFO_UUID
 __CRT_UUID_DECL(IQueryInfo, 0x00021500, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46)
+__CRT_UUID_DECL(IShellDetails, 0x000214EC, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46)
 #endif
 
 namespace vd {
@@ -52,7 +53,7 @@ class CIVDShellFolder final
     : public com::ComObject<CIVDShellFolder, com::DispatchImpl<IVDShellFolder>,
                             com::ComAlias<IDispatch, com::DispatchImpl<IVDShellFolder>>, IPersistFolder2,
                             com::ComAlias<IPersistFolder, IPersistFolder2>, com::ComAlias<IPersist, IPersistFolder2>,
-                            IShellFolder, IQueryInfo, IPersistIDList> {
+                            IShellFolder, IQueryInfo, IPersistIDList, IShellDetails> {
 public:
     static HRESULT CreateInstance(REFIID iid, void** out) noexcept;
 
@@ -81,6 +82,10 @@ public:
     // IQueryInfo
     STDMETHODIMP GetInfoTip(DWORD flags, LPWSTR* out) noexcept override;
     STDMETHODIMP GetInfoFlags(DWORD* out) noexcept override;
+    // IShellDetails: the columns the shell's own view shows for this folder
+    // (name, size, modified) while it hosts the folder.
+    STDMETHODIMP GetDetailsOf(PCUITEMID_CHILD item, UINT column, SHELLDETAILS* out) noexcept override;
+    STDMETHODIMP ColumnClick(UINT column) noexcept override;
 
     // Paged enumeration of the view.
     HRESULT EnumObjectsEx(HWND window, SHCONTF flags, IEnumIDList** out, int first, int last, bool* atEnd,

@@ -211,8 +211,18 @@ TEST_F(CloudFolder, WithoutTheClientTheFolderStartsItAndIsDeniedThenListsTheSign
         << "Nimbra.exe was not started from the install folder, or did not sign in";
 
     entries = ListUntil(m_root.p, [](const auto& names) { return Has(names, L"readme.txt"); });
+    // Fixed nodes, then catalogs, then contents, whatever else other tests
+    // add to alice's root on the shared service meanwhile.
+    ASSERT_GE(entries.size(), 7u);
+    int lastKind = 0;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const int kind = entries[i].bytes[2] == 3 ? 0 : entries[i].bytes[2];  // nodes first
+        EXPECT_GE(kind, lastKind) << "entry " << i << " out of order";
+        lastKind = kind;
+    }
     const std::vector<std::wstring> expected = {L"收到的分享", L"手机视频", L"手机图片", L"图片", L"我的文档",
                                                 L"音乐", L"readme.txt"};
+    std::erase_if(entries, [&](const Entry& e) { return !Has(expected, e.name); });
     ASSERT_EQ(Names(entries), expected);
     for (std::size_t i = 0; i < 3; ++i) {
         EXPECT_EQ(entries[i].attributes & SFGAO_FOLDER, SFGAO_FOLDER) << i;
@@ -247,6 +257,29 @@ TEST_F(CloudFolder, WithoutTheClientTheFolderStartsItAndIsDeniedThenListsTheSign
         const IID expected = {0xF0CB4469, 0x9AE0, 0x422F, {0x88, 0x44, 0xF4, 0xB1, 0xC8, 0xDB, 0x28, 0x9C}};
         EXPECT_TRUE(IsEqualIID(attr->guid, expected));
         info->ReleaseTypeAttr(attr);
+    }
+
+    // Columns for the shell's own view of the folder.
+    {
+        Com<IShellDetails> details;
+        ASSERT_EQ(m_root->QueryInterface(IID_IShellDetails, reinterpret_cast<void**>(details.put())), S_OK);
+        auto text = [&](LPCITEMIDLIST list, UINT column) {
+            SHELLDETAILS d = {};
+            if (FAILED(details->GetDetailsOf(list, column, &d))) return std::wstring(L"<failed>");
+            wchar_t* t = nullptr;
+            ::StrRetToStrW(&d.str, list, &t);
+            std::wstring out = t ? t : L"";
+            ::CoTaskMemFree(t);
+            return out;
+        };
+        EXPECT_EQ(text(nullptr, 0), L"名称");
+        EXPECT_EQ(text(nullptr, 1), L"大小");
+        EXPECT_EQ(text(nullptr, 2), L"修改日期");
+        EXPECT_EQ(text(nullptr, 3), L"<failed>") << "three columns";
+        EXPECT_EQ(text(item(6), 0), L"readme.txt");
+        EXPECT_EQ(text(item(6), 1), L"21.0 B");
+        EXPECT_NE(text(item(6), 2).find(L"年"), std::wstring::npos);
+        EXPECT_EQ(text(item(4), 1), L"") << "folders have no size";
     }
 
     // Parsing names: the temp folder stands for the disk outside Explorer.
@@ -342,6 +375,10 @@ TEST_F(CloudFolder, WithoutTheClientTheFolderStartsItAndIsDeniedThenListsTheSign
         EXPECT_TRUE(FAILED(m_root->CompareIDs(0, list, item(4)))) << h.what;
         SFGAOF attributes = 0xFFFFFFFF;
         EXPECT_TRUE(FAILED(m_root->GetAttributesOf(1, &list, &attributes))) << h.what;
+        Com<IShellDetails> details;
+        ASSERT_EQ(m_root->QueryInterface(IID_IShellDetails, reinterpret_cast<void**>(details.put())), S_OK);
+        SHELLDETAILS d = {};
+        EXPECT_TRUE(FAILED(details->GetDetailsOf(list, 0, &d))) << h.what;
     }
 }
 
