@@ -80,4 +80,36 @@ class FailingSdk : public ICloudSdk {
   int RecordOprLogExAndXML(const OprLogRecord&, int) override { return kSdkFailed; }
 };
 
+// The real SDK behind the calls the caches and the sign-in make, so that a
+// test can count or fail one of them and pass the rest through.
+class ForwardingSdk : public FailingSdk {
+ public:
+  explicit ForwardingSdk(ICloudSdk* real) : m_real(real) {}
+  bool init(const std::string& log, int r, const std::string& module, int mode) override {
+    return m_real->init(log, r, module, mode);
+  }
+  int GetIEProxy(std::string* h, std::string* p) override { return m_real->GetIEProxy(h, p); }
+  int InitHttpX(const std::string& h, const std::string& p, const std::string& u, const std::string& w) override {
+    return m_real->InitHttpX(h, p, u, w);
+  }
+  int SetTokenInfo(const std::string& a, const std::string& t, const std::string& o) override {
+    return m_real->SetTokenInfo(a, t, o);
+  }
+  int SetTokenInfoEx(const TokenInfoEx& t) override { return m_real->SetTokenInfoEx(t); }
+  int ls(const ListRequest& r, SdkCallback<ListResult> cb, void* user) override { return m_real->ls(r, cb, user); }
+  int SyncLs(const ListRequest& r, ListResult* out) override { return m_real->SyncLs(r, out); }
+  int GetShareList(const ShareListRequest& r, ShareListResult* out, SdkCallback<ShareListResult> cb,
+                   void* user) override {
+    return m_real->GetShareList(r, out, cb, user);
+  }
+  int itemGetList(const ItemGetListRequest& r, ItemGetListResult* out, SdkCallback<ItemGetListResult> cb,
+                  void* user) override {
+    return m_real->itemGetList(r, out, cb, user);
+  }
+  int downloadFile(ITransferRecord* t) override { return m_real->downloadFile(t); }
+
+ private:
+  ICloudSdk* m_real;
+};
+
 }  // namespace vdcache::test

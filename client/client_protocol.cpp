@@ -1,5 +1,7 @@
 #include "client_protocol.h"
 
+#include "platform/message_channel.h"
+
 
 namespace nimbra {
 namespace {
@@ -40,33 +42,23 @@ const CodeRule* FindRule(uint64_t code) {
 }
 
 // UTF-16LE text with its zero unit; the text itself may hold no zero.
-DropReason DecodeWide(std::string_view payload, size_t max_units, std::u16string* out) {
-  if (payload.size() % 2 != 0) return DropReason::OddLength;
-  if (payload.size() < 2) return DropReason::MissingTerminator;
-  const size_t units = payload.size() / 2 - 1;
-  if (units > max_units) return DropReason::Oversized;
-  auto unit_at = [&](size_t i) {
-    return static_cast<char16_t>(static_cast<unsigned char>(payload[2 * i]) |
-                                 (static_cast<unsigned char>(payload[2 * i + 1]) << 8));
-  };
-  if (unit_at(units) != 0) return DropReason::MissingTerminator;
-  out->clear();
-  out->reserve(units);
-  for (size_t i = 0; i < units; ++i) {
-    char16_t c = unit_at(i);
-    if (c == 0) return DropReason::EmbeddedNul;
-    out->push_back(c);
+DropReason ReasonOf(platform::RecordTextError error) {
+  switch (error) {
+    case platform::RecordTextError::None: return DropReason::None;
+    case platform::RecordTextError::OddLength: return DropReason::OddLength;
+    case platform::RecordTextError::MissingTerminator: return DropReason::MissingTerminator;
+    case platform::RecordTextError::EmbeddedNul: return DropReason::EmbeddedNul;
+    case platform::RecordTextError::TooLong: return DropReason::Oversized;
   }
-  return DropReason::None;
+  return DropReason::Oversized;
+}
+
+DropReason DecodeWide(std::string_view payload, size_t max_units, std::u16string* out) {
+  return ReasonOf(platform::DecodeWideRecordText(payload, max_units, out));
 }
 
 DropReason DecodeNarrow(std::string_view payload, std::string* out) {
-  if (payload.empty() || payload.back() != '\0') return DropReason::MissingTerminator;
-  std::string_view text = payload.substr(0, payload.size() - 1);
-  if (text.find('\0') != std::string_view::npos) return DropReason::EmbeddedNul;
-  if (text.size() > kMaxPathUnits * 2) return DropReason::Oversized;
-  out->assign(text);
-  return DropReason::None;
+  return ReasonOf(platform::DecodeNarrowRecordText(payload, kMaxPathUnits * 2, out));
 }
 
 bool Consume(std::u16string_view& text, std::u16string_view prefix) {
@@ -184,16 +176,7 @@ DecodeResult DecodeClientRecord(uint64_t code, std::string_view payload) {
   return result;
 }
 
-std::string EncodeRecordText(std::u16string_view text) {
-  std::string out;
-  out.reserve(text.size() * 2 + 2);
-  for (char16_t c : text) {
-    out.push_back(static_cast<char>(c & 0xFF));
-    out.push_back(static_cast<char>(c >> 8));
-  }
-  out.append(2, '\0');
-  return out;
-}
+std::string EncodeRecordText(std::u16string_view text) { return platform::EncodeWideRecordText(text); }
 
 std::u16string FormatSyncStates(int folders, int speed, std::u16string_view text,
                                 const std::vector<std::u16string>& catalogIds) {

@@ -95,43 +95,29 @@ TEST(SignInValues, RegistryRulesAndFieldSplits) {
 }
 
 // Passes every call to the real SDK and counts the sign-in calls.
-class CountingSdk : public vdcache::test::FailingSdk {
+class CountingSdk : public vdcache::test::ForwardingSdk {
 public:
-    explicit CountingSdk(ICloudSdk* real) : m_real(real) {}
+    using ForwardingSdk::ForwardingSdk;
     bool init(const std::string& log, int r, const std::string& module, int mode) override {
         ++inits;
-        return m_real->init(log, r, module, mode);
+        return ForwardingSdk::init(log, r, module, mode);
     }
-    int GetIEProxy(std::string* h, std::string* p) override { return m_real->GetIEProxy(h, p); }
     int InitHttpX(const std::string& h, const std::string& p, const std::string& u, const std::string& w) override {
         lastProxyHost = h;
-        return m_real->InitHttpX(h, p, u, w);
+        return ForwardingSdk::InitHttpX(h, p, u, w);
     }
     int SetTokenInfo(const std::string& a, const std::string& t, const std::string& o) override {
         ++tokens;
         lastToken = t;
-        return m_real->SetTokenInfo(a, t, o);
+        return ForwardingSdk::SetTokenInfo(a, t, o);
     }
     int SetTokenInfoEx(const TokenInfoEx& t) override {
         ++tokensEx;
-        return m_real->SetTokenInfoEx(t);
-    }
-    int ls(const ListRequest& r, SdkCallback<ListResult> cb, void* user) override { return m_real->ls(r, cb, user); }
-    int SyncLs(const ListRequest& r, ListResult* out) override { return m_real->SyncLs(r, out); }
-    int GetShareList(const ShareListRequest& r, ShareListResult* out, SdkCallback<ShareListResult> cb,
-                     void* user) override {
-        return m_real->GetShareList(r, out, cb, user);
-    }
-    int itemGetList(const ItemGetListRequest& r, ItemGetListResult* out, SdkCallback<ItemGetListResult> cb,
-                    void* user) override {
-        return m_real->itemGetList(r, out, cb, user);
+        return ForwardingSdk::SetTokenInfoEx(t);
     }
 
     int inits = 0, tokens = 0, tokensEx = 0;
     std::string lastToken, lastProxyHost;
-
-private:
-    ICloudSdk* m_real;
 };
 
 class LoginLive : public ::testing::Test {

@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include "platform/message_channel.h"
+
 namespace vd {
 namespace {
 
@@ -23,52 +25,29 @@ constexpr Rule kRules[] = {
 // Catalog IDs are 32 characters; anything much longer is not one.
 constexpr std::size_t kMaxCatalogIdBytes = 255;
 
-RecordDrop DecodeWide(std::string_view payload, std::u16string* out) {
-    if (payload.size() % 2 != 0) {
-        return RecordDrop::OddLength;
+RecordDrop DropOf(platform::RecordTextError error) {
+    switch (error) {
+        case platform::RecordTextError::None: return RecordDrop::None;
+        case platform::RecordTextError::OddLength: return RecordDrop::OddLength;
+        case platform::RecordTextError::MissingTerminator: return RecordDrop::MissingTerminator;
+        case platform::RecordTextError::EmbeddedNul: return RecordDrop::EmbeddedNul;
+        case platform::RecordTextError::TooLong: return RecordDrop::BadField;
     }
-    const std::size_t units = payload.size() / 2;
-    if (units == 0) {
-        return RecordDrop::MissingPayload;
-    }
-    auto unit = [&](std::size_t i) {
-        return static_cast<char16_t>(static_cast<unsigned char>(payload[2 * i]) |
-                                     (static_cast<unsigned char>(payload[2 * i + 1]) << 8));
-    };
-    if (unit(units - 1) != 0) {
-        return RecordDrop::MissingTerminator;
-    }
-    out->clear();
-    out->reserve(units - 1);
-    for (std::size_t i = 0; i + 1 < units; ++i) {
-        const char16_t c = unit(i);
-        if (c == 0) {
-            return RecordDrop::EmbeddedNul;
-        }
-        out->push_back(c);
-    }
-    return RecordDrop::None;
+    return RecordDrop::BadField;
 }
 
-RecordDrop DecodeNarrow(std::string_view payload, std::string* out) {
+RecordDrop DecodeWide(std::string_view payload, std::u16string* out) {
     if (payload.empty()) {
         return RecordDrop::MissingPayload;
     }
-    if (payload.back() != '\0') {
-        return RecordDrop::MissingTerminator;
-    }
-    const std::string_view text = payload.substr(0, payload.size() - 1);
-    if (text.find('\0') != std::string_view::npos) {
-        return RecordDrop::EmbeddedNul;
-    }
-    if (text.empty()) {
+    return DropOf(platform::DecodeWideRecordText(payload, kMaxViewRecordBytes / 2, out));
+}
+
+RecordDrop DecodeNarrow(std::string_view payload, std::string* out) {
+    if (payload.empty() || payload == std::string_view("\0", 1)) {
         return RecordDrop::MissingPayload;
     }
-    if (text.size() > kMaxCatalogIdBytes) {
-        return RecordDrop::BadField;
-    }
-    *out = std::string(text);
-    return RecordDrop::None;
+    return DropOf(platform::DecodeNarrowRecordText(payload, kMaxCatalogIdBytes, out));
 }
 
 bool ParseNumber(std::u16string_view field, bool nullAllowed, std::int64_t* out) {
@@ -187,22 +166,9 @@ ViewDecode DecodeViewRecord(std::uint64_t code, std::string_view payload) {
     return result;
 }
 
-std::string EncodeRecordText(std::u16string_view text) {
-    std::string out;
-    out.reserve(text.size() * 2 + 2);
-    for (char16_t c : text) {
-        out.push_back(static_cast<char>(c & 0xFF));
-        out.push_back(static_cast<char>(c >> 8));
-    }
-    out.append(2, '\0');
-    return out;
-}
+std::string EncodeRecordText(std::u16string_view text) { return platform::EncodeWideRecordText(text); }
 
-std::string EncodeRecordBytes(std::string_view text) {
-    std::string out(text);
-    out.push_back('\0');
-    return out;
-}
+std::string EncodeRecordBytes(std::string_view text) { return platform::EncodeNarrowRecordText(text); }
 
 std::uint64_t CntDBClkUploadTast::Apply(int delta) {
     std::lock_guard<std::mutex> lock(m_lock);

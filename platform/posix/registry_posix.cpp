@@ -72,13 +72,9 @@ class MemoryRegistry final : public IRegistry {
 
   Result SetString(RegRoot root, std::u16string_view path, std::u16string_view name,
                    std::u16string_view value) override {
-    std::lock_guard lock(mutex_);
-    RegValue v;
-    v.type = RegValue::Type::String;
-    v.text = std::u16string(value);
-    v.raw.assign(reinterpret_cast<const char*>(v.text.c_str()), (v.text.size() + 1) * 2);
-    Create(root, path)->values[std::u16string(name)] = std::move(v);
-    return kOk;
+    const std::u16string text(value);
+    return SetRawString(root, path, name,
+                        std::string_view(reinterpret_cast<const char*>(text.c_str()), (text.size() + 1) * 2));
   }
 
   Result SetRawString(RegRoot root, std::u16string_view path, std::u16string_view name,

@@ -30,4 +30,14 @@ Result SendCopyData(std::u16string_view window_name, uint64_t code, std::string_
 
 bool WindowExists(std::u16string_view window_name);
 
+// Texts as copy-data records carry them: UTF-16 little-endian with a zero
+// unit, or 8-bit with a zero byte. Records come from other processes, so the
+// decoders read nothing outside the payload and refuse what does not fit.
+enum class RecordTextError { None, OddLength, MissingTerminator, EmbeddedNul, TooLong };
+std::string EncodeWideRecordText(std::u16string_view text);
+std::string EncodeNarrowRecordText(std::string_view text);
+// `max_units` / `max_bytes` bound the text without its terminator.
+RecordTextError DecodeWideRecordText(std::string_view payload, size_t max_units, std::u16string* out);
+RecordTextError DecodeNarrowRecordText(std::string_view payload, size_t max_bytes, std::string* out);
+
 }  // namespace platform
