@@ -1,12 +1,10 @@
 #include "vd_shell_folder.h"
 
-#include <shellapi.h>
 #include <commctrl.h>
 #include <shlwapi.h>
 
 #include <algorithm>
 #include <cstring>
-#include <cwchar>
 
 #include "com_boundary.h"
 #include "login.h"
@@ -16,7 +14,6 @@
 #include "string_table.h"
 #include "trace.h"
 #include "vd_cache.h"
-#include "vd_paths.h"
 
 namespace vd {
 namespace {
@@ -31,14 +28,12 @@ public:
 };
 
 PcPidl Bytes(LPCITEMIDLIST list) noexcept { return reinterpret_cast<PcPidl>(list); }
-LPITEMIDLIST ShellList(PidlPtr list) noexcept { return reinterpret_cast<LPITEMIDLIST>(list); }
 bool IsEmpty(LPCITEMIDLIST list) noexcept { return list == nullptr || list->mkid.cb == 0; }
 
 // Largest element: the fixed part and a name of 259 characters with its zero.
 constexpr std::size_t kMaxElementBytes = pidl_layout::kFixedBytes + 2 * pidl_layout::kMaxValidChars;
 constexpr std::size_t kMaxElements = 128;
 
-constexpr wchar_t kDisplayName[] = L"Veyra云盘";  // string 101
 constexpr std::size_t kMaxDisplayChars = 2600;
 constexpr std::size_t kMaxFullNameChars = 519;
 
@@ -477,7 +472,7 @@ STDMETHODIMP CIVDShellFolder::GetDisplayNameOf(LPCITEMIDLIST list, SHGDNF flags,
         return E_POINTER;
     }
     return ComBoundary("CIVDShellFolder::GetDisplayNameOf", [&]() -> HRESULT {
-        const std::u16string displayName = reinterpret_cast<const char16_t*>(kDisplayName);
+        const std::u16string displayName = platform::Utf8ToUtf16(resources::LoadText(resources::IDS_VD_DISPLAY_NAME));
         const bool forParsing = (flags & 0xFF00) == SHGDN_FORPARSING;
         if (IsEmpty(list)) {
             return CopyToStrRet(forParsing ? displayName + u"\\" : displayName, out);
