@@ -99,6 +99,10 @@ int SendCopyDataToViews(std::uint64_t code, std::string_view bytes) {
     return reached;
 }
 
+void NotifySharesAccepted(const std::string& catalogId) {
+    SendCopyData2VDPer(SHELL_SHARES_ACCEPTED, EncodeRecordBytes(catalogId));
+}
+
 bool SendToNimbra(std::uint64_t code, std::string_view bytes, UINT timeoutMs) {
     return platform::SendCopyData(kClientWindowName, code, bytes, timeoutMs) == platform::kOk;
 }

@@ -43,6 +43,9 @@ int SendCopyData2VDPer(std::uint64_t code, std::string_view bytes);
 // first listing, which the view reads while the record is alive).
 int SendCopyDataToViews(std::uint64_t code, std::string_view bytes);
 
+// Shares were accepted: the views refresh that catalog (405).
+void NotifySharesAccepted(const std::string& catalogId);
+
 // To the desktop client's window; false when it is not there or did not answer.
 bool SendToNimbra(std::uint64_t code, std::string_view bytes, UINT timeoutMs);
 
