@@ -13,6 +13,9 @@
 #include <cstdio>
 #include <cwchar>
 #include <string>
+#include <utility>
+
+#include "com_ptr.h"
 
 namespace {
 
@@ -21,14 +24,7 @@ using Clock = std::chrono::steady_clock;
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
 template <typename T>
-struct Com {
-  T* p = nullptr;
-  ~Com() {
-    if (p) p->Release();
-  }
-  T** put() { return &p; }
-  T* operator->() const { return p; }
-};
+using Com = vd::com::ComPtr<T>;
 
 std::wstring Name(IShellFolder* folder, LPCITEMIDLIST item) {
   STRRET ret = {};
@@ -95,7 +91,7 @@ int Run(int argc, wchar_t** argv, HWND window) {
   if (childName) {
     // The cloud folder answers from its cache first: wait for the child to be listed.
     const Clock::time_point until = Clock::now() + std::chrono::seconds(120);
-    while (Enumerate(folder.p, window, childName, target.put()).hr != S_OK) {
+    while (Enumerate(folder.get(), window, childName, target.put()).hr != S_OK) {
       if (Clock::now() > until) {
         std::fprintf(stderr, "shell_enum_probe: no child named as asked\n");
         return 1;
@@ -103,12 +99,11 @@ int Run(int argc, wchar_t** argv, HWND window) {
       ::Sleep(500);
     }
   } else {
-    target.p = folder.p;
-    folder.p = nullptr;
+    target = std::move(folder);
   }
   if (warm > 0) {
     const Clock::time_point until = Clock::now() + std::chrono::seconds(900);
-    for (Pass p = Enumerate(target.p, window); p.items < warm; p = Enumerate(target.p, window)) {
+    for (Pass p = Enumerate(target.get(), window); p.items < warm; p = Enumerate(target.get(), window)) {
       if (Clock::now() > until) {
         std::fprintf(stderr, "shell_enum_probe: only %ld of %ld items after the wait\n", p.items, warm);
         return 1;
@@ -116,7 +111,7 @@ int Run(int argc, wchar_t** argv, HWND window) {
       ::Sleep(2000);
     }
   }
-  const Pass pass = Enumerate(target.p, nullptr);
+  const Pass pass = Enumerate(target.get(), nullptr);
   if (FAILED(pass.hr)) {
     std::fprintf(stderr, "shell_enum_probe: EnumObjects failed: 0x%08lX\n", static_cast<unsigned long>(pass.hr));
     return 1;

@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "com_ptr.h"
 #include "pidl.h"
 #include "platform/message_channel.h"
 #include "platform/process.h"
@@ -34,14 +35,7 @@ constexpr wchar_t kCloudDisk[] =
     L"::{20D04FE0-3AEA-1069-A2D8-08002B30309D}\\::{CB5DEC9E-175E-45DF-B647-BCBEE0669FE6}";
 
 template <typename T>
-struct Com {
-    T* p = nullptr;
-    ~Com() {
-        if (p) p->Release();
-    }
-    T** put() { return &p; }
-    T* operator->() const { return p; }
-};
+using Com = vd::com::ComPtr<T>;
 
 struct Pidl {
     LPITEMIDLIST p = nullptr;
@@ -205,12 +199,12 @@ protected:
 TEST_F(CloudFolder, WithoutTheClientTheFolderStartsItAndIsDeniedThenListsTheSignedInTree) {
     ASSERT_FALSE(platform::NamedMutex::Exists(u"ORLOSyncLoginMutex")) << "a client is already running";
     std::vector<Entry> entries;
-    EXPECT_EQ(List(m_root.p, nullptr, &entries), E_FAIL) << "windowless and nobody signed in";
-    EXPECT_EQ(List(m_root.p, m_window, &entries), E_ACCESSDENIED);
+    EXPECT_EQ(List(m_root.get(), nullptr, &entries), E_FAIL) << "windowless and nobody signed in";
+    EXPECT_EQ(List(m_root.get(), m_window, &entries), E_ACCESSDENIED);
     ASSERT_TRUE(WaitFor([] { return platform::NamedMutex::Exists(u"ORLOSyncLoginMutex"); }, 90))
         << "Nimbra.exe was not started from the install folder, or did not sign in";
 
-    entries = ListUntil(m_root.p, [](const auto& names) { return Has(names, L"readme.txt"); });
+    entries = ListUntil(m_root.get(), [](const auto& names) { return Has(names, L"readme.txt"); });
     // Fixed nodes, then catalogs, then contents, whatever else other tests
     // add to alice's root on the shared service meanwhile.
     ASSERT_GE(entries.size(), 7u);
@@ -237,7 +231,7 @@ TEST_F(CloudFolder, WithoutTheClientTheFolderStartsItAndIsDeniedThenListsTheSign
     Pidl empty;
     empty.p = static_cast<LPITEMIDLIST>(::CoTaskMemAlloc(2));
     empty.p->mkid.cb = 0;
-    EXPECT_EQ(DisplayName(m_root.p, empty.p, SHGDN_FORPARSING), L"Veyra云盘\\");
+    EXPECT_EQ(DisplayName(m_root.get(), empty.p, SHGDN_FORPARSING), L"Veyra云盘\\");
     auto item = [&](std::size_t i) { return reinterpret_cast<LPCITEMIDLIST>(entries[i].bytes.data()); };
     EXPECT_EQ(static_cast<short>(HRESULT_CODE(m_root->CompareIDs(0, item(2), item(0)))), -1) << "pictures before shares";
     EXPECT_EQ(HRESULT_CODE(m_root->CompareIDs(0, item(4), item(4))), 0);
@@ -285,11 +279,11 @@ TEST_F(CloudFolder, WithoutTheClientTheFolderStartsItAndIsDeniedThenListsTheSign
     // Parsing names: the temp folder stands for the disk outside Explorer.
     wchar_t documents[MAX_PATH];
     ASSERT_EQ(::SHGetFolderPathW(nullptr, CSIDL_PERSONAL, nullptr, 0, documents), S_OK);
-    EXPECT_EQ(DisplayName(m_root.p, item(6), SHGDN_FORPARSING),
+    EXPECT_EQ(DisplayName(m_root.get(), item(6), SHGDN_FORPARSING),
               std::wstring(documents) + L"\\ORLO\\alice\\temp\\Veyra云盘\\readme.txt");
-    EXPECT_EQ(DisplayName(m_root.p, item(6), SHGDN_FORADDRESSBAR), L"Veyra云盘\\Veyra云盘\\readme.txt");
-    EXPECT_EQ(DisplayName(m_root.p, item(6), SHGDN_NORMAL), L"readme.txt");
-    EXPECT_EQ(DisplayName(m_root.p, item(6), SHGDN_INFOLDER | SHGDN_FORPARSING), L"readme.txt");
+    EXPECT_EQ(DisplayName(m_root.get(), item(6), SHGDN_FORADDRESSBAR), L"Veyra云盘\\Veyra云盘\\readme.txt");
+    EXPECT_EQ(DisplayName(m_root.get(), item(6), SHGDN_NORMAL), L"readme.txt");
+    EXPECT_EQ(DisplayName(m_root.get(), item(6), SHGDN_INFOLDER | SHGDN_FORPARSING), L"readme.txt");
     LPCITEMIDLIST mixed[] = {item(4), item(6)};
     SFGAOF both = 0xFFFFFFFF;
     ASSERT_EQ(m_root->GetAttributesOf(2, mixed, &both), S_OK);
@@ -309,14 +303,14 @@ TEST_F(CloudFolder, WithoutTheClientTheFolderStartsItAndIsDeniedThenListsTheSign
         Com<IShellView> none;
         EXPECT_EQ(contacts->CreateViewObject(m_window, IID_IShellView, reinterpret_cast<void**>(none.put())),
                   E_NOTIMPL);
-        EXPECT_EQ(none.p, nullptr);
+        EXPECT_EQ(none.get(), nullptr);
         EXPECT_EQ(helper.Pages(), std::vector<std::wstring>{L"contact"});
     }
 
     // A sub-catalog, then a change on the service after its refresh.
     Com<IShellFolder> docs;
     ASSERT_EQ(m_root->BindToObject(item(4), nullptr, IID_IShellFolder, reinterpret_cast<void**>(docs.put())), S_OK);
-    auto inside = ListUntil(docs.p, [](const auto& names) { return Has(names, L"说明.txt"); });
+    auto inside = ListUntil(docs.get(), [](const auto& names) { return Has(names, L"说明.txt"); });
     EXPECT_EQ(Names(inside), (std::vector<std::wstring>{L"工作", L"说明.txt"}));
 
     corbel::test::Account alice;
@@ -328,19 +322,19 @@ TEST_F(CloudFolder, WithoutTheClientTheFolderStartsItAndIsDeniedThenListsTheSign
         for (std::size_t i = 0; i < 32 && id[i]; ++i) docsCatalog.push_back(static_cast<char>(id[i]));
     }
     ASSERT_NE(corbel::test::Mkdir(s_port, alice.token, docsCatalog, "新建文件夹"), "");
-    inside = ListUntil(docs.p, [](const auto& names) { return Has(names, L"新建文件夹"); });
+    inside = ListUntil(docs.get(), [](const auto& names) { return Has(names, L"新建文件夹"); });
     EXPECT_TRUE(Has(Names(inside), L"新建文件夹"));
 
     // The received share from bob and the folder inside it.
     Com<IShellFolder> shares;
     ASSERT_EQ(m_root->BindToObject(item(0), nullptr, IID_IShellFolder, reinterpret_cast<void**>(shares.put())), S_OK);
-    auto received = ListUntil(shares.p, [](const auto& names) { return Has(names, L"共享资料"); });
+    auto received = ListUntil(shares.get(), [](const auto& names) { return Has(names, L"共享资料"); });
     ASSERT_EQ(Names(received), (std::vector<std::wstring>{L"共享资料"}));
     Com<IShellFolder> shared;
     ASSERT_EQ(shares->BindToObject(reinterpret_cast<LPCITEMIDLIST>(received[0].bytes.data()), nullptr,
                                    IID_IShellFolder, reinterpret_cast<void**>(shared.put())),
               S_OK);
-    auto sharedItems = ListUntil(shared.p, [](const auto& names) { return Has(names, L"清单.txt"); });
+    auto sharedItems = ListUntil(shared.get(), [](const auto& names) { return Has(names, L"清单.txt"); });
     EXPECT_EQ(Names(sharedItems), (std::vector<std::wstring>{L"清单.txt"}));
 
     // Hostile lists are refused with an HRESULT.
