@@ -2,23 +2,7 @@
 
 #include <sqlite3.h>
 
-#include <atomic>
-#include <random>
-
 namespace vdcache::test {
-
-TempDir::TempDir() {
-  static std::atomic<int> counter{0};
-  std::random_device rd;
-  m_path = std::filesystem::temp_directory_path() /
-           ("vdcache-" + std::to_string(rd()) + "-" + std::to_string(counter.fetch_add(1)));
-  std::filesystem::create_directories(m_path);
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  std::filesystem::remove_all(m_path, ec);
-}
 
 CatalogInfo MakeCatalog(const std::string& id, const std::string& name, const std::string& updatetime) {
   CatalogInfo c;

@@ -7,21 +7,11 @@
 #include <vector>
 
 #include "cloud_sdk.h"
+#include "temp_dir.h"
 
 namespace vdcache::test {
 
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  std::string File(const std::string& name) const { return (m_path / name).string(); }
-  const std::filesystem::path& path() const { return m_path; }
-
- private:
-  std::filesystem::path m_path;
-};
+using TempDir = vd::testing::TempDir;
 
 CatalogInfo MakeCatalog(const std::string& id, const std::string& name, const std::string& updatetime = "20240101000000");
 ContentInfo MakeContent(const std::string& id, const std::string& name, const std::string& updateTime = "20240101000000");

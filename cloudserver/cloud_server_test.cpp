@@ -12,13 +12,15 @@
 #include "cloud_store.h"
 #include "http_server.h"
 #include "seed.h"
-#include "test_temp_dir.h"
+#include "temp_dir.h"
 #include "util.h"
 
 extern char** environ;
 
 namespace cloudserver {
 namespace {
+
+using vd::testing::TempDir;
 
 
 Json Call(httplib::Client& c, const std::string& name, const Json& body, int* status = nullptr) {

@@ -6,11 +6,13 @@
 #include <atomic>
 #include <set>
 
-#include "test_temp_dir.h"
+#include "temp_dir.h"
 #include "util.h"
 
 namespace cloudserver {
 namespace {
+
+using vd::testing::TempDir;
 
 
 class StoreTest : public ::testing::Test {

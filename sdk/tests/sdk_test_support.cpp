@@ -20,18 +20,6 @@ extern char** environ;
 
 namespace corbel::test {
 
-TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "sdk-test-XXXXXX").string();
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back('\0');
-  if (mkdtemp(buffer.data())) path_ = buffer.data();
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  std::filesystem::remove_all(path_, ec);
-}
-
 ServerProcess::ServerProcess(std::filesystem::path dataDir, std::string extraArgs)
     : dataDir_(std::move(dataDir)), extraArgs_(std::move(extraArgs)) {
   std::filesystem::create_directories(dataDir_);

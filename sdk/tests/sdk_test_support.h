@@ -15,19 +15,11 @@
 
 #include "cloud_sdk.h"
 #include "service_account.h"
+#include "temp_dir.h"
 
 namespace corbel::test {
 
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  const std::filesystem::path& path() const { return path_; }
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  std::filesystem::path path_;
-};
+using TempDir = vd::testing::TempDir;
 
 // cloudserver serve --data <dir>: seeded once before its first start.
 class ServerProcess {
