@@ -113,10 +113,7 @@ class CVDShareFileCacheImpl {
   }
 
   uint32_t Destroy() {
-    {
-      std::lock_guard<std::mutex> pending(m_pendingLock);
-      m_pending.clear();
-    }
+    m_pending.Clear();
     {
       std::lock_guard<std::mutex> records(m_recordLock);
       m_nodes.clear();
@@ -135,14 +132,7 @@ class CVDShareFileCacheImpl {
     std::lock_guard<std::mutex> lock(m_listedLock);
     m_listed.insert(key);
   }
-  bool TryAddPending(const std::string& key) {
-    std::lock_guard<std::mutex> lock(m_pendingLock);
-    return m_pending.insert(key).second;
-  }
-  void RemovePending(const std::string& key) {
-    std::lock_guard<std::mutex> lock(m_pendingLock);
-    m_pending.erase(key);
-  }
+  void RemovePending(const std::string& key) { m_pending.Remove(key); }
 
   void Notify(bool page, const std::string& id) {
     std::set<CacheReceiver> copy;
@@ -253,17 +243,10 @@ class CVDShareFileCacheImpl {
 
   uint32_t StartShareListing(const std::string& key, const ShareListRequest& templ, SdkCallback<ShareListResult> cb) {
     std::unique_ptr<ShareListing> listing(new (std::nothrow) ShareListing{this, key, MakeShareRequest(templ)});
-    if (!listing) return kCacheNoMemory;
-    if (!TryAddPending(key)) return kCacheOk;
     ICloudSdk* sdk = Sdk();
-    m_listings.Begin();
-    if (!sdk || sdk->GetShareList(listing->request, nullptr, cb, listing.get()) != 0) {
-      RemovePending(key);
-      m_listings.End();
-      return kCacheListFailed;
-    }
-    listing.release();
-    return kCacheOk;
+    return StartBackgroundListing(m_pending, m_listings, key, std::move(listing), [&](ShareListing* l) {
+      return sdk ? sdk->GetShareList(l->request, nullptr, cb, l) : -1;
+    });
   }
 
   void EndShare(ShareListing* l) {
@@ -428,17 +411,9 @@ class CVDShareFileCacheImpl {
 
   uint32_t StartSub(const std::string& catalogID, const std::string& path, SdkCallback<ListResult> cb) {
     std::unique_ptr<SubListing> listing(new (std::nothrow) SubListing{this, MakeRequest(catalogID, path)});
-    if (!listing) return kCacheNoMemory;
-    if (!TryAddPending(catalogID)) return kCacheOk;
     ICloudSdk* sdk = Sdk();
-    m_listings.Begin();
-    if (!sdk || sdk->ls(listing->request, cb, listing.get()) != 0) {
-      RemovePending(catalogID);
-      m_listings.End();
-      return kCacheListFailed;
-    }
-    listing.release();
-    return kCacheOk;
+    return StartBackgroundListing(m_pending, m_listings, catalogID, std::move(listing),
+                                  [&](SubListing* l) { return sdk ? sdk->ls(l->request, cb, l) : -1; });
   }
 
   void EndSub(SubListing* l) {
@@ -627,8 +602,7 @@ class CVDShareFileCacheImpl {
   std::map<std::string, std::vector<ShareEntry>> m_nodes;
   std::mutex m_listedLock;
   std::set<std::string> m_listed;
-  std::mutex m_pendingLock;
-  std::set<std::string> m_pending;
+  PendingKeys m_pending;
   std::mutex m_receiverLock;
   std::set<CacheReceiver> m_cacheReceivers;
   std::set<CacheReceiver> m_pageReceivers;

@@ -94,10 +94,7 @@ uint32_t CVDCache::Initialize(uint32_t mode, bool useDatabase, const std::string
 
 uint32_t CVDCache::Destroy() {
   VD_TRACE("CVDCache::Destroy");
-  {
-    std::lock_guard<std::mutex> pending(m_pendingLock);
-    m_pending.clear();
-  }
+  m_pending.Clear();
   {
     std::lock_guard<std::mutex> records(m_recordLock);
     m_catalogs.clear();
@@ -169,10 +166,7 @@ bool CVDCache::IsListed(const std::string& catalogID) {
   return m_listed.count(catalogID) != 0;
 }
 
-bool CVDCache::IsPending(const std::string& catalogID) {
-  std::lock_guard<std::mutex> lock(m_pendingLock);
-  return m_pending.count(catalogID) != 0;
-}
+bool CVDCache::IsPending(const std::string& catalogID) { return m_pending.Contains(catalogID); }
 
 void CVDCache::AddListed(const std::string& catalogID) {
   std::lock_guard<std::mutex> lock(m_listedLock);
@@ -379,30 +373,14 @@ ListRequest CVDCache::MakeRequest(const std::string& catalogID, const std::strin
   return request;
 }
 
-bool CVDCache::TryAddPending(const std::string& catalogID) {
-  std::lock_guard<std::mutex> lock(m_pendingLock);
-  return m_pending.insert(catalogID).second;
-}
-
-void CVDCache::RemovePending(const std::string& catalogID) {
-  std::lock_guard<std::mutex> lock(m_pendingLock);
-  m_pending.erase(catalogID);
-}
+void CVDCache::RemovePending(const std::string& catalogID) { m_pending.Remove(catalogID); }
 
 uint32_t CVDCache::StartListing(const std::string& catalogID, const std::string& path, bool alwaysUpdate,
                                 SdkCallback<ListResult> callback) {
   std::unique_ptr<Listing> listing(new (std::nothrow) Listing{this, MakeRequest(catalogID, path, alwaysUpdate)});
-  if (!listing) return kCacheNoMemory;
   ICloudSdk* sdk = Sdk();
-  if (!TryAddPending(catalogID)) return kCacheOk;  // one background listing per catalog
-  m_listings.Begin();
-  if (!sdk || sdk->ls(listing->request, callback, listing.get()) != 0) {
-    RemovePending(catalogID);
-    m_listings.End();
-    return kCacheListFailed;
-  }
-  listing.release();  // the last callback frees it
-  return kCacheOk;
+  return StartBackgroundListing(m_pending, m_listings, catalogID, std::move(listing),
+                                [&](Listing* l) { return sdk ? sdk->ls(l->request, callback, l) : -1; });
 }
 
 void CVDCache::EndListing(Listing* listing) {

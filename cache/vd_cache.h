@@ -108,7 +108,6 @@ class CVDCache {
   ICloudSdk* Sdk() const;
   bool IsLoaded();
   void AddListed(const std::string& catalogID);
-  bool TryAddPending(const std::string& catalogID);
   void RemovePending(const std::string& catalogID);
   void NotifyReceivers(const std::set<CacheReceiver>& which, const std::string& catalogID);
   void NotifyCacheReceivers(const std::string& catalogID);
@@ -140,8 +139,7 @@ class CVDCache {
 
   std::mutex m_listedLock;
   std::set<std::string> m_listed;
-  std::mutex m_pendingLock;
-  std::set<std::string> m_pending;
+  PendingKeys m_pending;
   std::mutex m_receiverLock;
   std::set<CacheReceiver> m_cacheReceivers;
   std::set<CacheReceiver> m_pageReceivers;

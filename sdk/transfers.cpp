@@ -249,6 +249,16 @@ int FetchLoop(ServiceClient& service, const Fetch& fetch, Write write, Cancel ca
   }
 }
 
+// A download into its transfer record: writes at their offsets, progress in
+// the record, and the record's cancel bit honoured between chunks.
+int FetchIntoRecord(ServiceClient& service, const Fetch& fetch, ITransferRecord* record, std::uint64_t* end) {
+  return FetchLoop(
+      service, fetch, [&](std::uint64_t at, const char* data, std::size_t n) {
+        return record->WriteFile(at, data, static_cast<std::uint32_t>(n));
+      },
+      [&] { return Cancelled(record); }, [&](std::uint64_t at) { record->SetTransferred(at); }, end);
+}
+
 struct Ticket {
   std::string url;
   std::uint64_t size = 0;
@@ -294,11 +304,7 @@ void RunContentDownload(ServiceClient& service, const DownloadFileRequest& reque
 
   Fetch fetch{ticket.url, {}, start, ticket.size};
   std::uint64_t end = 0;
-  int code = FetchLoop(
-      service, fetch, [&](std::uint64_t at, const char* data, std::size_t n) {
-        return record->WriteFile(at, data, static_cast<std::uint32_t>(n));
-      },
-      [&] { return Cancelled(record); }, [&](std::uint64_t at) { record->SetTransferred(at); }, &end);
+  int code = FetchIntoRecord(service, fetch, record, &end);
   if (Cancelled(record)) return;
   if (code != kSdkOk) return fail();
   record->SetStatus(kTransferStatusDone);
@@ -329,11 +335,7 @@ void RunUrlDownload(ServiceClient& service, ITransferRecord* record) {
   if (fetch.start == 0 && !record->TruncateFile(0)) return fail();
   record->SetTransferred(fetch.start);
   std::uint64_t end = 0;
-  int code = FetchLoop(
-      service, fetch, [&](std::uint64_t at, const char* data, std::size_t n) {
-        return record->WriteFile(at, data, static_cast<std::uint32_t>(n));
-      },
-      [&] { return Cancelled(record); }, [&](std::uint64_t at) { record->SetTransferred(at); }, &end);
+  int code = FetchIntoRecord(service, fetch, record, &end);
   if (Cancelled(record)) return;
   if (code != kSdkOk) return fail();
   record->SetFileSize(end);
