@@ -40,14 +40,6 @@ ShareEntry NodeOf(const ContentInfo& c) {
 
 class CVDShareFileCacheImpl {
  public:
-  struct Settings {
-    uint32_t mode = 1;
-    bool useDatabase = false;
-    std::string dbPath;
-    std::string account;
-    bool loaded = false;
-    IThumbnailPrefetch* thumbnails = nullptr;
-  };
   struct ShareListing {
     CVDShareFileCacheImpl* cache;
     std::string key;
@@ -61,24 +53,12 @@ class CVDShareFileCacheImpl {
   explicit CVDShareFileCacheImpl(ICloudSdk* sdk) : m_sdk(sdk) {}
 
   ICloudSdk* Sdk() const { return m_sdk ? m_sdk : CurrentCloudSdk(); }
-  Settings GetSettings() {
-    std::lock_guard<std::mutex> lock(m_settingsLock);
-    return m_settings;
-  }
+  CacheSettings GetSettings() { return m_settings.Get(); }
 
   uint32_t Initialize(uint32_t mode, bool useDatabase, const std::string& dbPath, const std::string& account) {
     VD_TRACE("CVDShareFileCache::Initialize");
-    {
-      std::lock_guard<std::mutex> lock(m_settingsLock);
-      m_settings.mode = mode;
-      m_settings.useDatabase = useDatabase;
-      m_settings.dbPath = dbPath;
-      m_settings.account = account;
-      if (!useDatabase) {
-        m_settings.loaded = true;
-        return kCacheOk;
-      }
-    }
+    m_settings.Open(mode, useDatabase, dbPath, account);
+    if (!useDatabase) return kCacheOk;
     std::vector<ShareCatalogRow> catalogs;
     std::vector<ShareContentRow> contents;
     {
@@ -107,8 +87,7 @@ class CVDShareFileCacheImpl {
       std::lock_guard<std::mutex> listed(m_listedLock);
       m_listed.insert(parents.begin(), parents.end());
     }
-    std::lock_guard<std::mutex> lock(m_settingsLock);
-    m_settings.loaded = true;
+    m_settings.SetLoaded();
     return kCacheOk;
   }
 
@@ -118,10 +97,7 @@ class CVDShareFileCacheImpl {
       std::lock_guard<std::mutex> records(m_recordLock);
       m_nodes.clear();
     }
-    std::lock_guard<std::mutex> lock(m_settingsLock);
-    const bool was = m_settings.loaded;
-    m_settings.loaded = false;
-    return was ? kCacheOk : kCacheNotLoaded;
+    return m_settings.Close() ? kCacheOk : kCacheNotLoaded;
   }
 
   bool IsListed(const std::string& key) {
@@ -167,7 +143,7 @@ class CVDShareFileCacheImpl {
   }
 
   void Replace(const std::string& key, std::vector<ShareEntry> nodes, bool append) {
-    const Settings settings = GetSettings();
+    const CacheSettings settings = GetSettings();
     {
       std::lock_guard<std::mutex> write(m_writeLock);
       if (settings.useDatabase) {
@@ -333,14 +309,14 @@ class CVDShareFileCacheImpl {
 
   uint32_t FetchShareCatalog(const std::string&, const ShareListRequest& templ) {
     SetRootKey(kShareRootKey);
-    if (!GetSettings().loaded) return kCacheNotLoaded;
+    if (!m_settings.Loaded()) return kCacheNotLoaded;
     return StartShareListing(kShareRootKey, templ, &FetchShareCatalogCb);
   }
 
   uint32_t GetDisk(const std::string& key, const ShareListRequest& templ, ShareListResult* result, bool synchronous) {
     VD_TRACE("CVDShareFileCache::GetDisk");
     SetRootKey(key);
-    const Settings settings = GetSettings();
+    const CacheSettings settings = GetSettings();
     if (!settings.loaded) return kCacheNotLoaded;
     if (settings.mode != 0 && !synchronous) {
       GetDiskFromCache(key, result);
@@ -355,7 +331,7 @@ class CVDShareFileCacheImpl {
   }
 
   uint32_t GetDiskFromCache(const std::string& key, ShareListResult* result) {
-    if (!GetSettings().loaded) return kCacheNotLoaded;
+    if (!m_settings.Loaded()) return kCacheNotLoaded;
     std::vector<ShareEntry> nodes = Nodes(key);
     result->totalCount = std::to_string(nodes.size());
     result->shares.insert(result->shares.end(), nodes.begin(), nodes.end());
@@ -364,7 +340,7 @@ class CVDShareFileCacheImpl {
 
   uint32_t GetDiskFromCacheEx(const std::string& key, const std::string& startText, const std::string& endText,
                               ShareListResult* result) {
-    if (!GetSettings().loaded) return kCacheNotLoaded;
+    if (!m_settings.Loaded()) return kCacheNotLoaded;
     const int64_t start = ParseInt64(startText), end = ParseInt64(endText);
     if (start == -1 || end == -1) return GetDiskFromCache(key, result);
     {
@@ -381,7 +357,7 @@ class CVDShareFileCacheImpl {
 
   ListRequest MakeRequest(const std::string& catalogID, const std::string& path) {
     ListRequest r;
-    r.account = GetSettings().account;
+    r.account = m_settings.Account();
     r.catalogID = catalogID;
     r.startNumber = "1";
     r.endNumber = std::to_string(kPageSize);
@@ -486,12 +462,12 @@ class CVDShareFileCacheImpl {
   }
 
   uint32_t PrefetchAllCatalog(const std::string& path, const std::string& catalogID) {
-    if (!GetSettings().loaded) return kCacheNotLoaded;
+    if (!m_settings.Loaded()) return kCacheNotLoaded;
     return StartSub(catalogID, path, &PrefetchAllCatalogCb);
   }
 
   uint32_t GetSubCatalogFromCache(const ListRequest& request, ListResult* result) {
-    if (!GetSettings().loaded) return kCacheNotLoaded;
+    if (!m_settings.Loaded()) return kCacheNotLoaded;
     const int64_t start = ParseInt64(request.startNumber), end = ParseInt64(request.endNumber);
     const bool whole = start == -1 || end == -1;
     std::vector<ShareEntry> nodes = Nodes(request.catalogID);
@@ -508,7 +484,7 @@ class CVDShareFileCacheImpl {
   }
 
   uint32_t GetSubCatalogList(const ListRequest& request, ListResult* result, bool synchronous) {
-    const Settings settings = GetSettings();
+    const CacheSettings settings = GetSettings();
     if (!settings.loaded) return kCacheNotLoaded;
     if (settings.mode != 0 && !synchronous) {
       if (IsListed(request.catalogID)) GetSubCatalogFromCache(request, result);
@@ -524,7 +500,7 @@ class CVDShareFileCacheImpl {
   }
 
   uint32_t DeleteRecordById(const std::string& parentID, const std::vector<std::string>& ids) {
-    const Settings settings = GetSettings();
+    const CacheSettings settings = GetSettings();
     std::lock_guard<std::mutex> write(m_writeLock);
     for (const std::string& id : ids) {
       std::set<std::string> purge;
@@ -595,8 +571,7 @@ class CVDShareFileCacheImpl {
   }
 
   ICloudSdk* m_sdk;
-  std::mutex m_settingsLock;
-  Settings m_settings;
+  GuardedSettings m_settings;
   std::mutex m_writeLock;
   std::mutex m_recordLock;
   std::map<std::string, std::vector<ShareEntry>> m_nodes;
@@ -673,8 +648,7 @@ void CVDShareFileCache::AddLocalCatalogInfo(const std::string& catalogID, const 
   m_impl->AddLocalCatalogInfo(catalogID, info);
 }
 void CVDShareFileCache::SetThumbnailPrefetch(IThumbnailPrefetch* prefetch) {
-  std::lock_guard<std::mutex> lock(m_impl->m_settingsLock);
-  m_impl->m_settings.thumbnails = prefetch;
+  m_impl->m_settings.SetThumbnails(prefetch);
 }
 void CVDShareFileCache::SetPagePauseMs(uint32_t ms) { m_impl->m_pagePauseMs = ms; }
 bool CVDShareFileCache::WaitIdle(uint32_t timeoutMs) { return m_impl->m_listings.WaitIdle(timeoutMs); }

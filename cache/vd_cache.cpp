@@ -35,32 +35,17 @@ CVDCache::~CVDCache() {
 
 ICloudSdk* CVDCache::Sdk() const { return m_sdk ? m_sdk : CurrentCloudSdk(); }
 
-CVDCache::Settings CVDCache::GetSettings() {
-  std::lock_guard<std::mutex> lock(m_settingsLock);
-  return m_settings;
-}
+CacheSettings CVDCache::GetSettings() { return m_settings.Get(); }
 
-bool CVDCache::IsLoaded() {
-  std::lock_guard<std::mutex> lock(m_settingsLock);
-  return m_settings.loaded;
-}
+bool CVDCache::IsLoaded() { return m_settings.Loaded(); }
 
 // ------------------------------------------------------------------ store
 
 uint32_t CVDCache::Initialize(uint32_t mode, bool useDatabase, const std::string& dbPath,
                               const std::string& account) {
   VD_TRACE("CVDCache::Initialize");
-  {
-    std::lock_guard<std::mutex> lock(m_settingsLock);
-    m_settings.mode = mode;
-    m_settings.useDatabase = useDatabase;
-    m_settings.dbPath = dbPath;
-    m_settings.account = account;
-    if (!useDatabase) {
-      m_settings.loaded = true;
-      return kCacheOk;
-    }
-  }
+  m_settings.Open(mode, useDatabase, dbPath, account);
+  if (!useDatabase) return kCacheOk;
   std::vector<CatalogRow> catalogs;
   std::vector<ContentRow> contents;
   {
@@ -87,8 +72,7 @@ uint32_t CVDCache::Initialize(uint32_t mode, bool useDatabase, const std::string
     std::lock_guard<std::mutex> listed(m_listedLock);
     m_listed.insert(parents.begin(), parents.end());
   }
-  std::lock_guard<std::mutex> lock(m_settingsLock);
-  m_settings.loaded = true;
+  m_settings.SetLoaded();
   return kCacheOk;
 }
 
@@ -100,10 +84,7 @@ uint32_t CVDCache::Destroy() {
     m_catalogs.clear();
     m_contents.clear();
   }
-  std::lock_guard<std::mutex> lock(m_settingsLock);
-  const bool wasLoaded = m_settings.loaded;
-  m_settings.loaded = false;
-  return wasLoaded ? kCacheOk : kCacheNotLoaded;
+  return m_settings.Close() ? kCacheOk : kCacheNotLoaded;
 }
 
 uint32_t CVDCache::GetDiskFromCache(const ListRequest& request, ListResult* result) {
@@ -183,7 +164,7 @@ void CVDCache::CollectDescendants(const std::string& catalogID, std::set<std::st
 
 uint32_t CVDCache::DeleteRecordById(const std::string& parentID, const std::vector<std::string>& ids) {
   VD_TRACE("CVDCache::DeleteRecordById");
-  const Settings settings = GetSettings();
+  const CacheSettings settings = GetSettings();
   std::lock_guard<std::mutex> write(m_writeLock);
   for (const std::string& id : ids) {
     // What goes: the entries under the parent, and for a catalog its subtree.
@@ -247,7 +228,7 @@ std::string CVDCache::GetCatalogPath(const std::string& catalogID) {
       }
     }
   }
-  std::lock_guard<std::mutex> lock(m_settingsLock);
+  std::lock_guard<std::mutex> lock(m_diskNameLock);
   return m_diskName + "\\" + path;
 }
 
@@ -257,7 +238,7 @@ void CVDCache::AddLocalCatalogInfo(const std::string& catalogID, const LocalCata
 }
 
 void CVDCache::SetDiskDisplayName(const std::string& name) {
-  std::lock_guard<std::mutex> lock(m_settingsLock);
+  std::lock_guard<std::mutex> lock(m_diskNameLock);
   m_diskName = name;
 }
 
@@ -288,8 +269,7 @@ void CVDCache::NotifyCacheReceivers(const std::string& catalogID) { NotifyReceiv
 void CVDCache::NotifyPageReceivers(const std::string& catalogID) { NotifyReceivers(m_pageReceivers, catalogID); }
 
 void CVDCache::SetThumbnailPrefetch(IThumbnailPrefetch* prefetch) {
-  std::lock_guard<std::mutex> lock(m_settingsLock);
-  m_settings.thumbnails = prefetch;
+  m_settings.SetThumbnails(prefetch);
 }
 
 // ------------------------------------------------------------------ writes
@@ -308,7 +288,7 @@ bool CVDCache::CompareCache(const ListResult& listing) {
 void CVDCache::UpdateCache(const ListResult& listing) {
   VD_TRACE("CVDCache::UpdateCache");
   const std::string& parent = listing.request.catalogID;
-  const Settings settings = GetSettings();
+  const CacheSettings settings = GetSettings();
   {
     std::lock_guard<std::mutex> write(m_writeLock);
     if (settings.useDatabase) {
@@ -334,7 +314,7 @@ void CVDCache::UpdateCache(const ListResult& listing) {
 void CVDCache::PushbackCache(const ListResult& page) {
   VD_TRACE("CVDCache::PushbackCache");
   const std::string& parent = page.request.catalogID;
-  const Settings settings = GetSettings();
+  const CacheSettings settings = GetSettings();
   std::lock_guard<std::mutex> write(m_writeLock);
   if (settings.useDatabase) {
     if (SQLConnectionPtr connection = OpenSQLConnection(settings.dbPath.c_str())) {
@@ -358,10 +338,7 @@ void CVDCache::PushbackCache(const ListResult& page) {
 
 ListRequest CVDCache::MakeRequest(const std::string& catalogID, const std::string& path, bool alwaysUpdate) const {
   ListRequest request;
-  {
-    std::lock_guard<std::mutex> lock(const_cast<std::mutex&>(m_settingsLock));
-    request.account = m_settings.account;
-  }
+  request.account = m_settings.Account();
   request.catalogID = catalogID;
   request.catalogSortType = "0";
   request.contentSortType = "0";
@@ -409,7 +386,7 @@ uint32_t CVDCache::GetDiskRemain(ListRequest& request, ListResult* result) {
 
 uint32_t CVDCache::GetDisk(const ListRequest& request, ListResult* result, bool synchronous, bool alwaysUpdate) {
   VD_TRACE("CVDCache::GetDisk");
-  const Settings settings = GetSettings();
+  const CacheSettings settings = GetSettings();
   if (!settings.loaded) return kCacheNotLoaded;
   if (settings.mode != 0 && !synchronous) {
     if (IsListed(request.catalogID)) GetDiskFromCacheEx(request, result);

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "cache_result.h"
+#include "cache_settings.h"
 #include "cloud_sdk.h"
 #include "listing_tracker.h"
 
@@ -145,6 +146,7 @@ class CVDCache {
   std::set<CacheReceiver> m_pageReceivers;
   std::mutex m_pathLock;
   std::map<std::string, LocalCatalogInfo> m_catalogPaths;
+  std::mutex m_diskNameLock;
   std::string m_diskName;
 
   std::mutex m_shareUserLock;
@@ -153,17 +155,8 @@ class CVDCache {
   bool m_shareUsersRunning = false;
   ShareUserHooks m_shareHooks;
 
-  struct Settings {
-    uint32_t mode = 1;
-    bool useDatabase = false;
-    std::string dbPath;
-    std::string account;
-    bool loaded = false;
-    IThumbnailPrefetch* thumbnails = nullptr;
-  };
-  Settings GetSettings();
-  std::mutex m_settingsLock;
-  Settings m_settings;
+  CacheSettings GetSettings();
+  GuardedSettings m_settings;
   std::atomic<uint32_t> m_pagePauseMs{100};
 
   ListingTracker m_listings;
