@@ -9,9 +9,12 @@
 #include <future>
 #include <list>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 
 #include "test_support.h"
+#include "thread_pool.h"
+#include "trace.h"
 #include "vd_cache.h"
 
 namespace vdcache {
@@ -214,6 +217,97 @@ TEST(CacheFaults, ReceiversRunWithNoCacheLockHeld) {
   EXPECT_EQ(g_receiverRuns.load(), 2);
   EXPECT_EQ(g_receiverTimeouts.load(), 0);
   g_cache = nullptr;
+}
+
+// Keeps the log lines written while it is installed.
+class LogLines : public vd::trace::ILogSink {
+ public:
+  LogLines() { vd::trace::SetLogSink(this); }
+  ~LogLines() override { vd::trace::SetLogSink(nullptr); }
+  void OnLogLine(vd::trace::LogLevel, const char*, int, const char*, std::string_view message) override {
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_lines.emplace_back(message);
+  }
+  // Lines that tell of a caught exception from `where`.
+  int Caught(const std::string& where) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    int n = 0;
+    for (const std::string& line : m_lines)
+      if (line.find(where) != std::string::npos && line.find("exception caught") != std::string::npos) ++n;
+    return n;
+  }
+
+ private:
+  std::mutex m_lock;
+  std::vector<std::string> m_lines;
+};
+
+std::atomic<int> g_quietRuns{0};
+void ThrowingReceiver(const std::string&) { throw std::runtime_error("receiver failed"); }
+void QuietReceiver(const std::string&) { ++g_quietRuns; }
+
+class ThrowingPrefetch : public IThumbnailPrefetch {
+ public:
+  void QueueCatalog(const std::string&, const ListResult&) override { throw std::bad_alloc(); }
+};
+
+// Signals a promise exactly once, whichever thread gets there first.
+struct Flag {
+  std::promise<void> promise;
+  std::atomic<bool> set{false};
+  void Set() {
+    if (!set.exchange(true)) promise.set_value();
+  }
+  bool WaitFor(int ms) { return promise.get_future().wait_for(std::chrono::milliseconds(ms)) == std::future_status::ready; }
+};
+
+TEST(CacheFaults, WhatCallbacksJobsAndReceiversThrowStaysOnTheirThreadAndIsLogged) {
+  LogLines log;
+  TempDir dir;
+  {
+    // Receivers: the one that throws is logged, the next one still runs,
+    // and the listing ends with its catalog no longer pending.
+    ScriptedSdk sdk;
+    CVDCache cache(&sdk);
+    ASSERT_EQ(cache.Initialize(1, false, "", "alice"), kCacheOk);
+    cache.AddUpdatePageEventReceiver(&ThrowingReceiver);
+    cache.AddUpdatePageEventReceiver(&QuietReceiver);
+    g_quietRuns = 0;
+    ListRequest request;
+    ListResult result;
+    request.catalogID = "NEW";
+    ASSERT_EQ(cache.GetDisk(request, &result, false, false), kCacheOk);
+    ASSERT_TRUE(cache.WaitIdle(10000));
+    sdk.JoinAll();
+    EXPECT_EQ(g_quietRuns.load(), 1);
+    EXPECT_TRUE(cache.IsListed("NEW"));
+    EXPECT_FALSE(cache.IsPending("NEW"));
+    EXPECT_EQ(log.Caught("CacheReceiver"), 1);
+
+    // The cache's own callback body throws (its thumbnail hand-off): the
+    // listing is abandoned cleanly and the catalog can be listed again.
+    ThrowingPrefetch prefetch;
+    cache.SetThumbnailPrefetch(&prefetch);
+    ASSERT_EQ(cache.PrefetchAllCatalog("", "TREE"), kCacheOk);
+    ASSERT_TRUE(cache.WaitIdle(10000));
+    sdk.JoinAll();
+    EXPECT_FALSE(cache.IsPending("TREE"));
+    EXPECT_EQ(log.Caught("CVDCache::PrefetchAllCatalogCb"), 1);
+    ASSERT_EQ(cache.PrefetchAllCatalog("", "TREE"), kCacheOk);
+    ASSERT_TRUE(cache.WaitIdle(10000));
+    sdk.JoinAll();
+    EXPECT_EQ(log.Caught("CVDCache::PrefetchAllCatalogCb"), 2);
+    cache.SetThumbnailPrefetch(nullptr);
+  }
+  {
+    // A pool job that throws: the thread lives on and runs the next job.
+    ThreadPool pool(1);
+    Flag ran;
+    pool.Call([](void*) { throw std::logic_error("job failed"); }, nullptr);
+    pool.Call([](void* flag) { static_cast<Flag*>(flag)->Set(); }, &ran);
+    ASSERT_TRUE(ran.WaitFor(10000));
+    EXPECT_EQ(log.Caught("ThreadPool::job"), 1);
+  }
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 #include "cache_sql.h"
 #include "cache_text.h"
 #include "compare_cache.h"
+#include "page_walk.h"
+#include "platform/fault.h"
 #include "service/sql_ptr.h"
 #include "trace.h"
 
@@ -44,10 +46,14 @@ class CVDShareFileCacheImpl {
     CVDShareFileCacheImpl* cache;
     std::string key;
     ShareListRequest request;
+    std::unique_ptr<PageWalk> pages;  // a first listing's walk over its pages
   };
   struct SubListing {
     CVDShareFileCacheImpl* cache;
     ListRequest request;
+    std::unique_ptr<PageWalk> pages;  // a first listing's walk over its pages
+    std::shared_ptr<TreeWalk> tree;   // a whole-tree prefetch's catalogs
+    int depth;                        // below the prefetch's start
   };
 
   explicit CVDShareFileCacheImpl(ICloudSdk* sdk) : m_sdk(sdk) {}
@@ -116,7 +122,8 @@ class CVDShareFileCacheImpl {
       std::lock_guard<std::mutex> lock(m_receiverLock);
       copy = page ? m_pageReceivers : m_cacheReceivers;
     }
-    for (CacheReceiver r : copy) r(id);
+    // One receiver that throws neither stops the others nor the listing.
+    for (CacheReceiver r : copy) platform::NoThrow("CacheReceiver", [&] { r(id); });
   }
 
   // ---- store
@@ -203,94 +210,128 @@ class CVDShareFileCacheImpl {
   }
 
   uint32_t ShareRemain(ShareListRequest request, ShareListResult* result) {
-    const int64_t total = ParseInt64(result->totalCount);
+    PageWalk walk(result->totalCount);
+    walk.TakeNew(result->shares);
     ICloudSdk* sdk = Sdk();
-    for (;;) {
-      const int64_t end = ParseInt64(request.endNumber);
-      if (end + 1 > total) return kCacheOk;
-      request.startNumber = std::to_string(end + 1);
-      request.endNumber = std::to_string(end + kPageSize);
+    while (walk.WantsMore()) {
+      NextPage(walk, request.startNumber, request.endNumber);
       ShareListResult page;
       if (!sdk || sdk->GetShareList(request, &page, nullptr, nullptr) != 0) return kCacheListFailed;
-      if (page.shares.empty()) return kCacheOk;
+      walk.Lower(page.totalCount);
+      if (!walk.TakeNew(page.shares)) return kCacheOk;  // nothing new: the service is repeating itself
       result->shares.insert(result->shares.end(), page.shares.begin(), page.shares.end());
     }
+    return kCacheOk;
   }
 
   uint32_t StartShareListing(const std::string& key, const ShareListRequest& templ, SdkCallback<ShareListResult> cb) {
-    std::unique_ptr<ShareListing> listing(new (std::nothrow) ShareListing{this, key, MakeShareRequest(templ)});
+    std::unique_ptr<ShareListing> listing(new (std::nothrow) ShareListing{this, key, MakeShareRequest(templ), nullptr});
     ICloudSdk* sdk = Sdk();
     return StartBackgroundListing(m_pending, m_listings, key, std::move(listing), [&](ShareListing* l) {
       return sdk ? sdk->GetShareList(l->request, nullptr, cb, l) : -1;
     });
   }
 
-  void EndShare(ShareListing* l) {
+  void EndShare(ShareListing* l) noexcept {
     delete l;
     m_listings.End();
   }
 
-  static void GetDiskCb(int code, ShareListResult* result, void* user) {
+  // A callback that threw: the key is no longer pending, a first listing
+  // counts as done (the next look refreshes it whole), and the listing ends.
+  template <class L>
+  void Abandon(L* l, const std::string& key, bool first) noexcept {
+    platform::NoThrow("CVDShareFileCache::Abandon", [&] {
+      RemovePending(key);
+      if (first) AddListed(key);
+    });
+    delete l;
+    m_listings.End();
+  }
+
+  static void GetDiskCb(int code, ShareListResult* result, void* user) noexcept {
     auto* l = static_cast<ShareListing*>(user);
     CVDShareFileCacheImpl* self = l->cache;
-    const std::string key = l->key;
-    if (!self->IsListed(key)) {
-      FirstGetCacheCb(code, result, user);
-      return;
+    bool first = false;
+    if (!platform::NoThrow("CVDShareFileCache::GetDiskCb", [&] {
+          first = !self->IsListed(l->key);
+          if (first) {
+            self->OnFirstSharePage(code, result, l);
+          } else {
+            self->OnSharesRefreshed(code, result, l);
+          }
+        })) {
+      self->Abandon(l, l->key, first);
     }
+  }
+
+  void OnSharesRefreshed(int code, ShareListResult* result, ShareListing* l) {
     VD_TRACE("CVDShareFileCache::GetDiskCb");
-    if (code != 0) {
-      self->Notify(false, key);
+    const std::string key = l->key;
+    if (code != 0 || result == nullptr) {
+      Notify(false, key);
     } else {
       ShareListResult whole = *result;
-      self->ShareRemain(l->request, &whole);
-      if (self->Compare(key, whole.shares)) {
-        self->Replace(key, std::move(whole.shares), false);
-        self->Notify(false, key);
+      ShareRemain(l->request, &whole);
+      if (Compare(key, whole.shares)) {
+        Replace(key, std::move(whole.shares), false);
+        Notify(false, key);
       } else if (whole.shares.empty()) {
-        self->Notify(false, key);
+        Notify(false, key);
       }
     }
-    self->RemovePending(key);
-    self->EndShare(l);
+    RemovePending(key);
+    EndShare(l);
   }
 
-  static void FirstGetCacheCb(int code, ShareListResult* result, void* user) {
+  static void FirstGetCacheCb(int code, ShareListResult* result, void* user) noexcept {
     auto* l = static_cast<ShareListing*>(user);
-    CVDShareFileCacheImpl* self = l->cache;
-    const std::string key = l->key;
-    if (code != 0 || result->shares.empty()) {
-      self->RemovePending(key);
-      self->AddListed(key);
-      self->Notify(true, key);
-      self->EndShare(l);
-      return;
+    if (!platform::NoThrow("CVDShareFileCache::FirstGetCacheCb",
+                           [&] { l->cache->OnFirstSharePage(code, result, l); })) {
+      l->cache->Abandon(l, l->key, true);
     }
-    self->Replace(key, result->shares, true);
-    self->Notify(true, key);
-    if (uint32_t pause = self->m_pagePauseMs.load()) std::this_thread::sleep_for(std::chrono::milliseconds(pause));
-    const int64_t end = ParseInt64(l->request.endNumber);
-    l->request.startNumber = std::to_string(end + 1);
-    l->request.endNumber = std::to_string(end + kPageSize);
-    if (end + 1 <= ParseInt64(result->totalCount)) {
-      ICloudSdk* sdk = self->Sdk();
+  }
+
+  void OnFirstSharePage(int code, ShareListResult* result, ShareListing* l) {
+    const std::string key = l->key;
+    std::vector<ShareEntry> page;
+    bool fresh = false;
+    if (code == 0 && result != nullptr) {
+      page = result->shares;
+      if (!l->pages) l->pages = std::make_unique<PageWalk>(result->totalCount);
+      l->pages->Lower(result->totalCount);
+      fresh = l->pages->TakeNew(page);
+    }
+    if (fresh) Replace(key, std::move(page), true);
+    Notify(true, key);
+    if (fresh && l->pages->WantsMore()) {
+      if (uint32_t pause = m_pagePauseMs.load()) std::this_thread::sleep_for(std::chrono::milliseconds(pause));
+      NextPage(*l->pages, l->request.startNumber, l->request.endNumber);
+      ICloudSdk* sdk = Sdk();
       if (sdk && sdk->GetShareList(l->request, nullptr, &FirstGetCacheCb, l) == 0) return;
     }
-    self->RemovePending(key);
-    self->AddListed(key);
-    self->EndShare(l);
+    RemovePending(key);
+    AddListed(key);
+    EndShare(l);
   }
 
-  static void FetchShareCatalogCb(int code, ShareListResult* result, void* user) {
-    VD_TRACE("CVDShareFileCache::FetchShareCatalogCb");
+  static void FetchShareCatalogCb(int code, ShareListResult* result, void* user) noexcept {
     auto* l = static_cast<ShareListing*>(user);
-    CVDShareFileCacheImpl* self = l->cache;
+    if (!platform::NoThrow("CVDShareFileCache::FetchShareCatalogCb",
+                           [&] { l->cache->OnShareCatalogFetched(code, result, l); })) {
+      l->cache->Abandon(l, l->key, false);
+    }
+  }
+
+  void OnShareCatalogFetched(int code, ShareListResult* result, ShareListing* l) {
+    VD_TRACE("CVDShareFileCache::FetchShareCatalogCb");
     ShareListResult whole;
-    if (code == 0) {
+    const bool ok = code == 0 && result != nullptr;
+    if (ok) {
       whole = *result;
-      self->ShareRemain(l->request, &whole);
-      if (self->Compare(l->key, whole.shares)) self->Replace(l->key, whole.shares, false);
-      if (IThumbnailPrefetch* thumbnails = self->GetSettings().thumbnails) {
+      ShareRemain(l->request, &whole);
+      if (Compare(l->key, whole.shares)) Replace(l->key, whole.shares, false);
+      if (IThumbnailPrefetch* thumbnails = GetSettings().thumbnails) {
         ListResult contents;
         contents.request.catalogID = l->key;
         for (const ShareEntry& e : whole.shares)
@@ -298,13 +339,16 @@ class CVDShareFileCacheImpl {
         thumbnails->QueueCatalog(l->key, contents);
       }
     }
-    self->RemovePending(l->key);
+    RemovePending(l->key);
+    // One walk over every shared tree: a catalog shared twice, or nested in
+    // itself by a broken service, is listed once.
+    auto walk = std::make_shared<TreeWalk>();
     for (const ShareEntry& e : whole.shares)
-      if (e.HasCatalog()) {
-        self->AddLocalCatalogInfo(e.catalog.catalogID, {e.catalog.catalogName, ""});
-        self->PrefetchAllCatalog(e.catalog.path, e.catalog.catalogID);
+      if (e.HasCatalog() && walk->Visit(e.catalog.catalogID, 0)) {
+        AddLocalCatalogInfo(e.catalog.catalogID, {e.catalog.catalogName, ""});
+        StartSub(e.catalog.catalogID, e.catalog.path, &PrefetchAllCatalogCb, walk, 0);
       }
-    self->EndShare(l);
+    EndShare(l);
   }
 
   uint32_t FetchShareCatalog(const std::string&, const ShareListRequest& templ) {
@@ -367,103 +411,122 @@ class CVDShareFileCacheImpl {
   }
 
   uint32_t SubRemain(ListRequest& request, ListResult* result) {
-    int64_t total = ParseInt64(result->totalCount);
-    int64_t have = static_cast<int64_t>(result->catalogs.size() + result->contents.size());
+    PageWalk walk(result->totalCount);
+    walk.TakeNew(*result);
     ICloudSdk* sdk = Sdk();
-    while (have < total) {
-      request.startNumber = std::to_string(have + 1);
-      request.endNumber = std::to_string(have + kPageSize);
+    while (walk.WantsMore()) {
+      NextPage(walk, request.startNumber, request.endNumber);
       ListResult page;
       if (!sdk || sdk->SyncLs(request, &page) != 0) return kCacheListFailed;
-      const size_t got = page.catalogs.size() + page.contents.size();
-      if (got == 0) break;
+      walk.Lower(page.totalCount);
+      if (!walk.TakeNew(page)) break;
       result->catalogs.insert(result->catalogs.end(), page.catalogs.begin(), page.catalogs.end());
       result->contents.insert(result->contents.end(), page.contents.begin(), page.contents.end());
-      have += static_cast<int64_t>(got);
-      total = ParseInt64(page.totalCount);
     }
     return kCacheOk;
   }
 
-  uint32_t StartSub(const std::string& catalogID, const std::string& path, SdkCallback<ListResult> cb) {
-    std::unique_ptr<SubListing> listing(new (std::nothrow) SubListing{this, MakeRequest(catalogID, path)});
+  uint32_t StartSub(const std::string& catalogID, const std::string& path, SdkCallback<ListResult> cb,
+                    std::shared_ptr<TreeWalk> walk = nullptr, int depth = 0) {
+    std::unique_ptr<SubListing> listing(new (std::nothrow) SubListing{this, MakeRequest(catalogID, path), nullptr, nullptr, depth});
+    if (listing) listing->tree = std::move(walk);
     ICloudSdk* sdk = Sdk();
     return StartBackgroundListing(m_pending, m_listings, catalogID, std::move(listing),
                                   [&](SubListing* l) { return sdk ? sdk->ls(l->request, cb, l) : -1; });
   }
 
-  void EndSub(SubListing* l) {
+  void EndSub(SubListing* l) noexcept {
     delete l;
     m_listings.End();
   }
 
-  // Refresh, or first listing of a catalog never listed; `notify` false for prefetch walks.
-  static void SubCb(int code, ListResult* result, SubListing* l, bool notify, bool walk) {
+  // Refresh, or first listing of a catalog never listed; `notify` false for
+  // prefetch walks, which carry their TreeWalk.
+  static void SubCb(const char* where, int code, ListResult* result, SubListing* l, bool notify) noexcept {
     CVDShareFileCacheImpl* self = l->cache;
-    const std::string id = l->request.catalogID;
-    const std::string sharer = self->SharerOf(id);
-    if (notify && !self->IsListed(id)) {
-      if (code != 0 || (result->catalogs.empty() && result->contents.empty())) {
-        self->RemovePending(id);
-        self->AddListed(id);
-        self->Notify(true, id);
-        self->EndSub(l);
-        return;
-      }
-      ListResult page = *result;
-      page.request = l->request;
-      self->Replace(id, NodesOf(page, sharer), true);
-      self->Notify(true, id);
-      if (uint32_t pause = self->m_pagePauseMs.load()) std::this_thread::sleep_for(std::chrono::milliseconds(pause));
-      const int64_t end = ParseInt64(l->request.endNumber);
-      l->request.startNumber = std::to_string(end + 1);
-      l->request.endNumber = std::to_string(end + kPageSize);
-      if (end + 1 <= ParseInt64(result->totalCount)) {
-        ICloudSdk* sdk = self->Sdk();
-        if (sdk && sdk->ls(l->request, &GetSubCatalogCb, l) == 0) return;
-      }
-      self->RemovePending(id);
-      self->AddListed(id);
-      self->EndSub(l);
-      return;
+    bool first = false;
+    if (!platform::NoThrow(where, [&] {
+          first = notify && !self->IsListed(l->request.catalogID);
+          if (first) {
+            self->OnFirstSubPage(code, result, l);
+          } else {
+            self->OnSubListed(code, result, l, notify);
+          }
+        })) {
+      self->Abandon(l, l->request.catalogID, first);
     }
+  }
+
+  void OnFirstSubPage(int code, ListResult* result, SubListing* l) {
+    const std::string id = l->request.catalogID;
+    ListResult page;
+    bool fresh = false;
+    if (code == 0 && result != nullptr) {
+      page = *result;
+      if (!l->pages) l->pages = std::make_unique<PageWalk>(page.totalCount);
+      l->pages->Lower(page.totalCount);
+      fresh = l->pages->TakeNew(page);
+    }
+    if (fresh) {
+      page.request = l->request;
+      Replace(id, NodesOf(page, SharerOf(id)), true);
+    }
+    Notify(true, id);
+    if (fresh && l->pages->WantsMore()) {
+      if (uint32_t pause = m_pagePauseMs.load()) std::this_thread::sleep_for(std::chrono::milliseconds(pause));
+      NextPage(*l->pages, l->request.startNumber, l->request.endNumber);
+      ICloudSdk* sdk = Sdk();
+      if (sdk && sdk->ls(l->request, &GetSubCatalogCb, l) == 0) return;
+    }
+    RemovePending(id);
+    AddListed(id);
+    EndSub(l);
+  }
+
+  void OnSubListed(int code, ListResult* result, SubListing* l, bool notify) {
+    const std::string id = l->request.catalogID;
+    const bool ok = code == 0 && result != nullptr;
     ListResult whole;
-    if (code != 0) {
-      if (notify) self->Notify(false, id);
+    if (!ok) {
+      if (notify) Notify(false, id);
     } else {
       whole = *result;
-      self->SubRemain(l->request, &whole);
+      SubRemain(l->request, &whole);
       whole.request = l->request;
-      std::vector<ShareEntry> nodes = NodesOf(whole, sharer);
+      std::vector<ShareEntry> nodes = NodesOf(whole, SharerOf(id));
       const bool empty = nodes.empty();
-      if (self->Compare(id, nodes)) {
-        self->Replace(id, std::move(nodes), false);
-        if (notify) self->Notify(false, id);
+      if (Compare(id, nodes)) {
+        Replace(id, std::move(nodes), false);
+        if (notify) Notify(false, id);
       } else if (notify && empty) {
-        self->Notify(false, id);
+        Notify(false, id);
       }
-      if (walk) {
-        if (IThumbnailPrefetch* thumbnails = self->GetSettings().thumbnails) thumbnails->QueueCatalog(id, whole);
+      if (l->tree) {
+        if (IThumbnailPrefetch* thumbnails = GetSettings().thumbnails) thumbnails->QueueCatalog(id, whole);
       }
     }
-    self->RemovePending(id);
-    if (code == 0 && walk)
+    RemovePending(id);
+    if (ok && l->tree)
       for (const CatalogInfo& c : whole.catalogs) {
-        self->AddLocalCatalogInfo(c.catalogID, {c.catalogName, id});
-        self->PrefetchAllCatalog(c.path, c.catalogID);
+        if (!l->tree->Visit(c.catalogID, l->depth + 1)) continue;  // seen before, too deep, or the walk is full
+        AddLocalCatalogInfo(c.catalogID, {c.catalogName, id});
+        StartSub(c.catalogID, c.path, &PrefetchAllCatalogCb, l->tree, l->depth + 1);
       }
-    self->EndSub(l);
+    EndSub(l);
   }
-  static void GetSubCatalogCb(int code, ListResult* result, void* user) {
-    SubCb(code, result, static_cast<SubListing*>(user), true, false);
+
+  static void GetSubCatalogCb(int code, ListResult* result, void* user) noexcept {
+    SubCb("CVDShareFileCache::GetSubCatalogCb", code, result, static_cast<SubListing*>(user), true);
   }
-  static void PrefetchAllCatalogCb(int code, ListResult* result, void* user) {
-    SubCb(code, result, static_cast<SubListing*>(user), false, true);
+  static void PrefetchAllCatalogCb(int code, ListResult* result, void* user) noexcept {
+    SubCb("CVDShareFileCache::PrefetchAllCatalogCb", code, result, static_cast<SubListing*>(user), false);
   }
 
   uint32_t PrefetchAllCatalog(const std::string& path, const std::string& catalogID) {
     if (!m_settings.Loaded()) return kCacheNotLoaded;
-    return StartSub(catalogID, path, &PrefetchAllCatalogCb);
+    auto walk = std::make_shared<TreeWalk>();
+    walk->Visit(catalogID, 0);
+    return StartSub(catalogID, path, &PrefetchAllCatalogCb, std::move(walk), 0);
   }
 
   uint32_t GetSubCatalogFromCache(const ListRequest& request, ListResult* result) {

@@ -1,6 +1,9 @@
 #include "thread_pool.h"
 
 #include <algorithm>
+#include <memory>
+
+#include "platform/fault.h"
 
 #include "thread_priority.h"
 
@@ -44,9 +47,8 @@ void ThreadPool::Call(Procedure procedure, void* argument) {
 }
 
 void ThreadPool::CallProc(void* job) {
-  auto* j = static_cast<ThreadJob*>(job);
-  j->DoJob(nullptr);
-  delete j;
+  std::unique_ptr<ThreadJob> owned(static_cast<ThreadJob*>(job));  // deleted even when DoJob throws
+  owned->DoJob(nullptr);
 }
 
 void ThreadPool::CallJob(ThreadJob* job) { Call(&ThreadPool::CallProc, job); }
@@ -67,7 +69,7 @@ void ThreadPool::DefaultJobProc() {
       m_queue.pop_front();
     }
     m_busy.fetch_add(1);
-    entry.procedure(entry.argument);
+    platform::NoThrow("ThreadPool::job", [&] { entry.procedure(entry.argument); });
     m_busy.fetch_sub(1);
   }
   m_live.fetch_sub(1);

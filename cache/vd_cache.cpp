@@ -10,6 +10,8 @@
 #include "cache_text.h"
 #include "compare_cache.h"
 #include "contact_file.h"
+#include "page_walk.h"
+#include "platform/fault.h"
 #include "service/sql_ptr.h"
 #include "trace.h"
 
@@ -18,6 +20,9 @@ namespace vdcache {
 struct CVDCache::Listing {
   CVDCache* cache;
   ListRequest request;
+  std::unique_ptr<PageWalk> pages;  // a first listing's walk over its pages
+  std::shared_ptr<TreeWalk> tree;   // a whole-tree prefetch's catalogs
+  int depth;                        // below the prefetch's start
 };
 
 CVDCache* CVDCache::GetInstance() {
@@ -262,7 +267,8 @@ void CVDCache::NotifyReceivers(const std::set<CacheReceiver>& which, const std::
     std::lock_guard<std::mutex> lock(m_receiverLock);
     copy = which;
   }
-  for (CacheReceiver receiver : copy) receiver(catalogID);
+  // One receiver that throws neither stops the others nor the listing.
+  for (CacheReceiver receiver : copy) platform::NoThrow("CacheReceiver", [&] { receiver(catalogID); });
 }
 
 void CVDCache::NotifyCacheReceivers(const std::string& catalogID) { NotifyReceivers(m_cacheReceivers, catalogID); }
@@ -353,33 +359,41 @@ ListRequest CVDCache::MakeRequest(const std::string& catalogID, const std::strin
 void CVDCache::RemovePending(const std::string& catalogID) { m_pending.Remove(catalogID); }
 
 uint32_t CVDCache::StartListing(const std::string& catalogID, const std::string& path, bool alwaysUpdate,
-                                SdkCallback<ListResult> callback) {
-  std::unique_ptr<Listing> listing(new (std::nothrow) Listing{this, MakeRequest(catalogID, path, alwaysUpdate)});
+                                SdkCallback<ListResult> callback, std::shared_ptr<TreeWalk> walk, int depth) {
+  std::unique_ptr<Listing> listing(new (std::nothrow) Listing{this, MakeRequest(catalogID, path, alwaysUpdate), nullptr, nullptr, depth});
+  if (listing) listing->tree = std::move(walk);
   ICloudSdk* sdk = Sdk();
   return StartBackgroundListing(m_pending, m_listings, catalogID, std::move(listing),
                                 [&](Listing* l) { return sdk ? sdk->ls(l->request, callback, l) : -1; });
 }
 
-void CVDCache::EndListing(Listing* listing) {
+void CVDCache::EndListing(Listing* listing) noexcept {
   delete listing;
   m_listings.End();
 }
 
+// A callback that threw: the catalog is no longer pending, a first listing
+// counts as done (the next look refreshes it whole), and the listing ends.
+void CVDCache::AbandonListing(Listing* listing, bool first) noexcept {
+  platform::NoThrow("CVDCache::AbandonListing", [&] {
+    RemovePending(listing->request.catalogID);
+    if (first) AddListed(listing->request.catalogID);
+  });
+  EndListing(listing);
+}
+
 uint32_t CVDCache::GetDiskRemain(ListRequest& request, ListResult* result) {
-  int64_t total = ParseInt64(result->totalCount);
-  int64_t have = static_cast<int64_t>(result->catalogs.size() + result->contents.size());
+  PageWalk walk(result->totalCount);
+  walk.TakeNew(*result);
   ICloudSdk* sdk = Sdk();
-  while (have < total) {
-    request.startNumber = std::to_string(have + 1);
-    request.endNumber = std::to_string(have + kPageSize);
+  while (walk.WantsMore()) {
+    NextPage(walk, request.startNumber, request.endNumber);
     ListResult page;
     if (!sdk || sdk->SyncLs(request, &page) != 0) return kCacheListFailed;
-    const size_t got = page.catalogs.size() + page.contents.size();
-    if (got == 0) break;  // the service ran short of its own total
+    walk.Lower(page.totalCount);
+    if (!walk.TakeNew(page)) break;  // nothing new: the service is repeating itself
     result->catalogs.insert(result->catalogs.end(), page.catalogs.begin(), page.catalogs.end());
     result->contents.insert(result->contents.end(), page.contents.begin(), page.contents.end());
-    have += static_cast<int64_t>(got);
-    total = ParseInt64(page.totalCount);
   }
   return kCacheOk;
 }
@@ -409,97 +423,127 @@ uint32_t CVDCache::GetDiskEx(const ListRequest& request, ListResult* result, boo
   return GetDisk(request, result, synchronous, false);
 }
 
-void CVDCache::GetDiskCb(int code, ListResult* result, void* user) {
+void CVDCache::GetDiskCb(int code, ListResult* result, void* user) noexcept {
   auto* listing = static_cast<Listing*>(user);
   CVDCache* self = listing->cache;
-  const std::string catalogID = listing->request.catalogID;
-  if (!self->IsListed(catalogID)) {
-    FirstGetCacheCb(code, result, user);
-    return;
+  bool first = false;
+  if (!platform::NoThrow("CVDCache::GetDiskCb", [&] {
+        first = !self->IsListed(listing->request.catalogID);
+        if (first) {
+          self->OnFirstPage(code, result, listing);
+        } else {
+          self->OnRefreshed(code, result, listing);
+        }
+      })) {
+    self->AbandonListing(listing, first);
   }
-  VD_TRACE("CVDCache::GetDiskCb");
-  ListResult whole;
-  bool ok = code == 0;
-  if (!ok) {
-    VD_LOG_WARN("listing of %s failed: %d", catalogID.c_str(), code);
-    self->NotifyCacheReceivers(catalogID);
-  } else {
-    whole = *result;
-    self->GetDiskRemain(listing->request, &whole);
-    whole.request = listing->request;
-    const bool changed = listing->request.alwaysUpdate || self->CompareCache(whole);
-    if (changed) {
-      self->UpdateCache(whole);
-      self->NotifyCacheReceivers(catalogID);
-    } else if (whole.catalogs.empty() && whole.contents.empty()) {
-      self->NotifyCacheReceivers(catalogID);
-    }
-  }
-  self->RemovePending(catalogID);
-  if (ok && self->GetSettings().mode == 2) self->DoPrefetchSubCatalog(whole, listing->request.path);
-  self->EndListing(listing);
 }
 
-void CVDCache::FirstGetCacheCb(int code, ListResult* result, void* user) {
-  VD_TRACE("CVDCache::FirstGetCacheCb");
-  auto* listing = static_cast<Listing*>(user);
-  CVDCache* self = listing->cache;
+void CVDCache::OnRefreshed(int code, ListResult* result, Listing* listing) {
+  VD_TRACE("CVDCache::GetDiskCb");
   const std::string catalogID = listing->request.catalogID;
-  if (code != 0 || (result->catalogs.empty() && result->contents.empty())) {
-    if (code != 0) VD_LOG_WARN("first listing of %s failed: %d", catalogID.c_str(), code);
-    self->RemovePending(catalogID);
-    self->AddListed(catalogID);
-    self->NotifyPageReceivers(catalogID);
-    self->EndListing(listing);
-    return;
+  ListResult whole;
+  const bool ok = code == 0 && result != nullptr;
+  if (!ok) {
+    VD_LOG_WARN("listing of %s failed: %d", catalogID.c_str(), code);
+    NotifyCacheReceivers(catalogID);
+  } else {
+    whole = *result;
+    GetDiskRemain(listing->request, &whole);
+    whole.request = listing->request;
+    const bool changed = listing->request.alwaysUpdate || CompareCache(whole);
+    if (changed) {
+      UpdateCache(whole);
+      NotifyCacheReceivers(catalogID);
+    } else if (whole.catalogs.empty() && whole.contents.empty()) {
+      NotifyCacheReceivers(catalogID);
+    }
   }
-  ListResult page = *result;
-  page.request = listing->request;
-  self->PushbackCache(page);
-  self->NotifyPageReceivers(catalogID);
-  const uint32_t pause = self->m_pagePauseMs.load();
-  if (pause) std::this_thread::sleep_for(std::chrono::milliseconds(pause));
-  const int64_t end = ParseInt64(listing->request.endNumber);
-  listing->request.startNumber = std::to_string(end + 1);
-  listing->request.endNumber = std::to_string(end + kPageSize);
-  if (end + 1 <= ParseInt64(result->totalCount)) {
-    ICloudSdk* sdk = self->Sdk();
+  RemovePending(catalogID);
+  if (ok && GetSettings().mode == 2) DoPrefetchSubCatalog(whole, listing->request.path);
+  EndListing(listing);
+}
+
+void CVDCache::FirstGetCacheCb(int code, ListResult* result, void* user) noexcept {
+  auto* listing = static_cast<Listing*>(user);
+  if (!platform::NoThrow("CVDCache::FirstGetCacheCb",
+                         [&] { listing->cache->OnFirstPage(code, result, listing); })) {
+    listing->cache->AbandonListing(listing, true);
+  }
+}
+
+// One page of a catalog's first listing: stored and announced at once, so a
+// large catalog fills its view page by page; the next page is asked for
+// while the walk wants more.
+void CVDCache::OnFirstPage(int code, ListResult* result, Listing* listing) {
+  VD_TRACE("CVDCache::FirstGetCacheCb");
+  const std::string catalogID = listing->request.catalogID;
+  if (code != 0) VD_LOG_WARN("first listing of %s failed: %d", catalogID.c_str(), code);
+  ListResult page;
+  bool fresh = false;
+  if (code == 0 && result != nullptr) {
+    page = *result;
+    if (!listing->pages) listing->pages = std::make_unique<PageWalk>(page.totalCount);
+    listing->pages->Lower(page.totalCount);
+    fresh = listing->pages->TakeNew(page);
+  }
+  if (fresh) {
+    page.request = listing->request;
+    PushbackCache(page);
+  }
+  NotifyPageReceivers(catalogID);
+  if (fresh && listing->pages->WantsMore()) {
+    const uint32_t pause = m_pagePauseMs.load();
+    if (pause) std::this_thread::sleep_for(std::chrono::milliseconds(pause));
+    NextPage(*listing->pages, listing->request.startNumber, listing->request.endNumber);
+    ICloudSdk* sdk = Sdk();
     if (sdk && sdk->ls(listing->request, &CVDCache::FirstGetCacheCb, listing) == 0) return;
   }
-  self->RemovePending(catalogID);
-  self->AddListed(catalogID);
-  self->EndListing(listing);
+  RemovePending(catalogID);
+  AddListed(catalogID);
+  EndListing(listing);
 }
 
 // ------------------------------------------------------------------ prefetch
 
 uint32_t CVDCache::PrefetchAllCatalog(const std::string& path, const std::string& catalogID, bool) {
   if (!IsLoaded()) return kCacheNotLoaded;
-  return StartListing(catalogID, path, false, &CVDCache::PrefetchAllCatalogCb);
+  auto walk = std::make_shared<TreeWalk>();
+  walk->Visit(catalogID, 0);
+  return StartListing(catalogID, path, false, &CVDCache::PrefetchAllCatalogCb, std::move(walk), 0);
 }
 
-void CVDCache::PrefetchAllCatalogCb(int code, ListResult* result, void* user) {
-  VD_TRACE("CVDCache::PrefetchAllCatalogCb");
+void CVDCache::PrefetchAllCatalogCb(int code, ListResult* result, void* user) noexcept {
   auto* listing = static_cast<Listing*>(user);
   CVDCache* self = listing->cache;
-  const std::string catalogID = listing->request.catalogID;
-  ListResult whole;
-  if (code == 0) {
-    whole = *result;
-    self->GetDiskRemain(listing->request, &whole);
-    whole.request = listing->request;
-    if (self->CompareCache(whole)) self->UpdateCache(whole);
-    if (IThumbnailPrefetch* thumbnails = self->GetSettings().thumbnails) thumbnails->QueueCatalog(catalogID, whole);
+  if (!platform::NoThrow("CVDCache::PrefetchAllCatalogCb", [&] { self->OnPrefetched(code, result, listing); })) {
+    self->AbandonListing(listing, false);
   }
-  self->RemovePending(catalogID);
-  if (code == 0) self->DoPrefetchAllCatalog(whole, listing->request.path);
-  self->EndListing(listing);
 }
 
-void CVDCache::DoPrefetchAllCatalog(const ListResult& listing, const std::string& path) {
+void CVDCache::OnPrefetched(int code, ListResult* result, Listing* listing) {
+  VD_TRACE("CVDCache::PrefetchAllCatalogCb");
+  const std::string catalogID = listing->request.catalogID;
+  const bool ok = code == 0 && result != nullptr;
+  ListResult whole;
+  if (ok) {
+    whole = *result;
+    GetDiskRemain(listing->request, &whole);
+    whole.request = listing->request;
+    if (CompareCache(whole)) UpdateCache(whole);
+    if (IThumbnailPrefetch* thumbnails = GetSettings().thumbnails) thumbnails->QueueCatalog(catalogID, whole);
+  }
+  RemovePending(catalogID);
+  if (ok) DoPrefetchAllCatalog(whole, listing->request.path, listing->tree, listing->depth + 1);
+  EndListing(listing);
+}
+
+void CVDCache::DoPrefetchAllCatalog(const ListResult& listing, const std::string& path,
+                                    const std::shared_ptr<TreeWalk>& walk, int depth) {
   for (const CatalogInfo& c : listing.catalogs) {
+    if (walk && !walk->Visit(c.catalogID, depth)) continue;  // seen before, too deep, or the walk is full
     AddLocalCatalogInfo(c.catalogID, {c.catalogName, listing.request.catalogID});
-    PrefetchAllCatalog(path + "/" + c.catalogID, c.catalogID);
+    StartListing(c.catalogID, path + "/" + c.catalogID, false, &CVDCache::PrefetchAllCatalogCb, walk, depth);
   }
 }
 
@@ -509,20 +553,27 @@ uint32_t CVDCache::PrefetchSubCatalog(const std::string& path, const std::string
 }
 
 void CVDCache::DoPrefetchSubCatalog(const ListResult& listing, const std::string& path) {
-  for (const CatalogInfo& c : listing.catalogs) PrefetchSubCatalog(path + "/" + c.catalogID, c.catalogID);
+  for (const CatalogInfo& c : listing.catalogs) {
+    if (c.catalogID == listing.request.catalogID) continue;  // listed as its own child
+    PrefetchSubCatalog(path + "/" + c.catalogID, c.catalogID);
+  }
 }
 
-void CVDCache::PrefetchSubCatalogCb(int code, ListResult* result, void* user) {
+void CVDCache::PrefetchSubCatalogCb(int code, ListResult* result, void* user) noexcept {
   auto* listing = static_cast<Listing*>(user);
   CVDCache* self = listing->cache;
-  if (code == 0) {
-    ListResult whole = *result;
-    self->GetDiskRemain(listing->request, &whole);
-    whole.request = listing->request;
-    if (self->CompareCache(whole)) self->UpdateCache(whole);
+  if (!platform::NoThrow("CVDCache::PrefetchSubCatalogCb", [&] {
+        if (code == 0 && result != nullptr) {
+          ListResult whole = *result;
+          self->GetDiskRemain(listing->request, &whole);
+          whole.request = listing->request;
+          if (self->CompareCache(whole)) self->UpdateCache(whole);
+        }
+        self->RemovePending(listing->request.catalogID);
+        self->EndListing(listing);
+      })) {
+    self->AbandonListing(listing, false);
   }
-  self->RemovePending(listing->request.catalogID);
-  self->EndListing(listing);
 }
 
 // ------------------------------------------------------------------ sharers
@@ -559,11 +610,16 @@ void CVDCache::SetGetShareUserSuccess(int loaded) {
   m_shareUsersLoaded = loaded != 0;
 }
 
-bool CVDCache::InitShareUser() {
+bool CVDCache::InitShareUser() { return StartShareUserLoad(true) == ShareUserLoad::Started; }
+
+ShareUserLoad CVDCache::LoadShareUser() { return StartShareUserLoad(false); }
+
+ShareUserLoad CVDCache::StartShareUserLoad(bool evenIfLoaded) {
   VD_TRACE("CVDCache::InitShareUser");
   {
     std::lock_guard<std::mutex> lock(m_shareUserLock);
-    if (m_shareUsersRunning) return false;
+    if (m_shareUsersRunning) return ShareUserLoad::Running;
+    if (m_shareUsersLoaded && !evenIfLoaded) return ShareUserLoad::Loaded;
     m_shareUsersRunning = true;
   }
   ItemGetListRequest request;
@@ -576,45 +632,55 @@ bool CVDCache::InitShareUser() {
     m_listings.End();
     std::lock_guard<std::mutex> lock(m_shareUserLock);
     m_shareUsersRunning = false;
-    return false;
+    return ShareUserLoad::Failed;
   }
-  return true;
+  return ShareUserLoad::Started;
 }
 
-void CVDCache::ItemGetListCallback(int code, ItemGetListResult* result, void* user) {
-  VD_TRACE("CVDCache::ItemGetListCallback");
+void CVDCache::ItemGetListCallback(int code, ItemGetListResult* result, void* user) noexcept {
   auto* self = static_cast<CVDCache*>(user);
-  ShareUserHooks hooks;
+  if (!platform::NoThrow("CVDCache::ItemGetListCallback", [&] { self->OnShareUsers(code, result); })) {
+    self->SetGetShareUserSuccess(0);
+  }
   {
     std::lock_guard<std::mutex> lock(self->m_shareUserLock);
-    hooks = self->m_shareHooks;
+    self->m_shareUsersRunning = false;
   }
-  if (code == 0) {
-    self->SetShareNull();
+  self->m_listings.End();
+}
+
+void CVDCache::OnShareUsers(int code, ItemGetListResult* result) {
+  VD_TRACE("CVDCache::ItemGetListCallback");
+  ShareUserHooks hooks;
+  {
+    std::lock_guard<std::mutex> lock(m_shareUserLock);
+    hooks = m_shareHooks;
+  }
+  if (code == 0 && result != nullptr) {
+    SetShareNull();
     for (const ItemInfo& item : result->items)
       for (const std::string& account : item.accountList)
-        self->SetShareUser(account, item.itemName.empty() || account.empty() ? account : item.itemName);
-    self->SetGetShareUserSuccess(1);
+        SetShareUser(account, item.itemName.empty() || account.empty() ? account : item.itemName);
+    SetGetShareUserSuccess(1);
     if (hooks.contactFolder) {
       const std::string folder = hooks.contactFolder();
       if (!folder.empty()) WriteItemInfoToFile(folder, result->items);
     }
     {
-      std::lock_guard<std::mutex> lock(self->m_shareUserLock);
-      self->m_shareUsersRunning = false;
+      // Views that hear of the names below may ask again at once: the load
+      // must not look running to them.
+      std::lock_guard<std::mutex> lock(m_shareUserLock);
+      m_shareUsersRunning = false;
     }
     if (hooks.broadcastLoaded) hooks.broadcastLoaded();
   } else {
-    self->SetGetShareUserSuccess(0);
+    SetGetShareUserSuccess(0);
     VD_LOG_WARN("Get List Fail! iRet = %d", code);
     if (code == kSdkTokenInvalid) {
       VD_LOG_WARN("Send SHELL_NIMBRA_TOKEN_INVALID To Nimbra");
       if (hooks.tokenInvalid) hooks.tokenInvalid();
     }
-    std::lock_guard<std::mutex> lock(self->m_shareUserLock);
-    self->m_shareUsersRunning = false;
   }
-  self->m_listings.End();
 }
 
 }  // namespace vdcache

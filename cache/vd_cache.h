@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -22,6 +23,7 @@
 #include "cache_settings.h"
 #include "cloud_sdk.h"
 #include "listing_tracker.h"
+#include "page_walk.h"
 
 namespace vdcache {
 
@@ -47,6 +49,14 @@ struct ShareUserHooks {
   std::function<void()> broadcastLoaded;       // the views: sharers' names arrived (406)
   std::function<void()> tokenInvalid;          // the desktop client must sign in again (21)
   std::function<std::string()> contactFolder;  // folder of contact_cache.ini; "" writes nothing
+};
+
+// Where a load of the sharers' names stands after asking for one.
+enum class ShareUserLoad {
+  Loaded,   // the names are here
+  Started,  // a load began now
+  Running,  // a load began earlier and has not ended
+  Failed,   // no load could be started
 };
 
 class CVDCache {
@@ -86,7 +96,10 @@ class CVDCache {
   bool CompareCache(const ListResult& listing);
 
   // ---- sharers' names
+  // Starts a new load unless one runs; false when none was started.
   bool InitShareUser();
+  // Starts a load only when the names are not loaded and none runs.
+  ShareUserLoad LoadShareUser();
   void SetShareUser(const std::string& account, const std::string& name);
   bool GetShareUser(std::map<std::string, std::string>& out);
   void SetShareNull();
@@ -117,19 +130,28 @@ class CVDCache {
   // Starts ls for a new listing unless the catalog is pending; false when it
   // could not start (the catalog is then not pending).
   uint32_t StartListing(const std::string& catalogID, const std::string& path, bool alwaysUpdate,
-                        SdkCallback<ListResult> callback);
+                        SdkCallback<ListResult> callback, std::shared_ptr<TreeWalk> walk = nullptr,
+                        int depth = 0);
   uint32_t GetDiskRemain(ListRequest& request, ListResult* result);
-  void DoPrefetchAllCatalog(const ListResult& listing, const std::string& path);
+  void DoPrefetchAllCatalog(const ListResult& listing, const std::string& path,
+                            const std::shared_ptr<TreeWalk>& walk, int depth);
   void DoPrefetchSubCatalog(const ListResult& listing, const std::string& path);
   uint32_t PrefetchSubCatalog(const std::string& path, const std::string& catalogID);
-  void EndListing(Listing* listing);
+  void EndListing(Listing* listing) noexcept;
+  void AbandonListing(Listing* listing, bool first) noexcept;
+  void OnRefreshed(int code, ListResult* result, Listing* listing);
+  void OnFirstPage(int code, ListResult* result, Listing* listing);
+  void OnPrefetched(int code, ListResult* result, Listing* listing);
+  void OnShareUsers(int code, ItemGetListResult* result);
+  ShareUserLoad StartShareUserLoad(bool evenIfLoaded);
   void CollectDescendants(const std::string& catalogID, std::set<std::string>& purge);
 
-  static void GetDiskCb(int code, ListResult* result, void* user);
-  static void FirstGetCacheCb(int code, ListResult* result, void* user);
-  static void PrefetchAllCatalogCb(int code, ListResult* result, void* user);
-  static void PrefetchSubCatalogCb(int code, ListResult* result, void* user);
-  static void ItemGetListCallback(int code, ItemGetListResult* result, void* user);
+  // SDK callbacks: they run on the SDK's threads and let nothing escape.
+  static void GetDiskCb(int code, ListResult* result, void* user) noexcept;
+  static void FirstGetCacheCb(int code, ListResult* result, void* user) noexcept;
+  static void PrefetchAllCatalogCb(int code, ListResult* result, void* user) noexcept;
+  static void PrefetchSubCatalogCb(int code, ListResult* result, void* user) noexcept;
+  static void ItemGetListCallback(int code, ItemGetListResult* result, void* user) noexcept;
 
   ICloudSdk* m_sdk;
 

@@ -35,3 +35,35 @@ function(vd_add_test)
       ENVIRONMENT "ASAN_OPTIONS=detect_leaks=1:abort_on_error=1;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1;VD_SESSION=${T_NAME}")
   endif()
 endfunction()
+
+# vd_add_fuzzer(NAME <name> SOURCES <files...> [LIBS <targets...>])
+# One libFuzzer target "fuzz_<name>", built only by the clang fuzz build
+# (fuzz/run.sh). Targets live beside the code whose input they fuzz or in
+# fuzz/; every one is listed in <build>/fuzzers.txt for the run script.
+function(vd_add_fuzzer)
+  cmake_parse_arguments(F "" "NAME" "SOURCES;LIBS" ${ARGN})
+  if(WIN32 OR NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang" OR NOT VD_FUZZ)
+    return()
+  endif()
+  set(exe fuzz_${F_NAME})
+  add_executable(${exe} ${F_SOURCES})
+  target_compile_options(${exe} PRIVATE -fsanitize=fuzzer,address,undefined -fno-omit-frame-pointer)
+  target_link_options(${exe} PRIVATE -fsanitize=fuzzer,address,undefined)
+  target_include_directories(${exe} PRIVATE ${CMAKE_SOURCE_DIR}/fuzz)
+  target_link_libraries(${exe} PRIVATE ${F_LIBS})
+  set_property(GLOBAL APPEND PROPERTY VD_FUZZERS ${F_NAME})
+endfunction()
+
+# Called once at the end of the top-level list: the fuzzers.txt index and
+# one target that builds every fuzzer.
+function(vd_finish_fuzzers)
+  get_property(names GLOBAL PROPERTY VD_FUZZERS)
+  if(NOT names)
+    return()
+  endif()
+  list(SORT names)
+  string(REPLACE ";" "\n" lines "${names}")
+  file(WRITE ${CMAKE_BINARY_DIR}/fuzzers.txt "${lines}\n")
+  list(TRANSFORM names PREPEND fuzz_ OUTPUT_VARIABLE exes)
+  add_custom_target(vd_fuzzers DEPENDS ${exes})
+endfunction()

@@ -354,7 +354,9 @@ void CIVDPidlEnumEx::AddShareFilePidls(PcPidl folder, int shareMode, std::uint32
             VD_LOG_DEBUG("GetShareList函数开始时间：%d毫秒", 0);
             GetShareFile(flags, cacheOnly, first, last, atEnd);
             VD_LOG_DEBUG("GetShareList函数结束时间：%d毫秒", 0);
-            if (!m_env.cache->HasInitShareUser() && !m_env.cache->InitShareUser()) {
+            // Only a load that could not start is a failure: one in flight
+            // brings the names with its notice.
+            if (m_env.cache->LoadShareUser() == vdcache::ShareUserLoad::Failed) {
                 VD_LOG_WARN("Another Get List");
                 if (m_env.reportShareFailure) {
                     m_env.reportShareFailure(resources::IDS_SHARE_USERS_FAILED);

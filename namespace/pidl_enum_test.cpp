@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <map>
 #include <thread>
 
@@ -10,6 +13,7 @@
 #include "pidl_records.h"
 #include "platform/text.h"
 #include "test_support.h"
+#include "share_file_cache.h"
 #include "vd_cache.h"
 
 namespace vd {
@@ -364,6 +368,104 @@ TEST(PidlEnumCloud, InitOfTheRootListsNodesCatalogsAndContents) {
     CIVDPidlEnumEx failed(env);
     EXPECT_FALSE(failed.Init(nullptr, 0x60, false, 0));
     EXPECT_EQ(failed.Count(), 0u);
+}
+
+// The sharers' names load on an SDK thread held at a gate, so a test can
+// enumerate the received shares while the load is in flight.
+class SharerSdk : public vdcache::test::FailingSdk {
+public:
+    ~SharerSdk() override { Release(); }
+    int itemGetList(const ItemGetListRequest&, ItemGetListResult*, SdkCallback<ItemGetListResult> callback,
+                    void* user) override {
+        if (refuse) return kSdkNetworkUnavailable;
+        ++started;
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_threads.emplace_back([this, callback, user] {
+            {
+                std::unique_lock<std::mutex> gate(m_gateLock);
+                m_gateOpen.wait(gate, [this] { return m_open; });
+            }
+            ItemGetListResult result;
+            callback(answer, &result, user);
+        });
+        return 0;
+    }
+    void Release() {
+        {
+            std::lock_guard<std::mutex> gate(m_gateLock);
+            m_open = true;
+        }
+        m_gateOpen.notify_all();
+        std::lock_guard<std::mutex> lock(m_lock);
+        for (std::thread& t : m_threads) t.join();
+        m_threads.clear();
+    }
+    void Hold() {
+        std::lock_guard<std::mutex> gate(m_gateLock);
+        m_open = false;
+    }
+
+    bool refuse = false;
+    int answer = 0;
+    std::atomic<int> started{0};
+
+private:
+    std::mutex m_lock, m_gateLock;
+    std::condition_variable m_gateOpen;
+    bool m_open = false;
+    std::vector<std::thread> m_threads;
+};
+
+TEST(PidlEnumShares, SharerFailureShownOnlyWhenNoLoadCouldStart) {
+    struct Case {
+        const char* name;
+        int before;       // 0 nothing, 1 a load that ended well, 2 a load that failed, 3 a load still running
+        bool refuse;      // the next load cannot start
+        int failures;     // string 252 shown this many times
+        int loadsStarted; // by the enumeration
+    };
+    const Case cases[] = {
+        {"first look, load starts", 0, false, 0, 1},
+        {"first look, load cannot start", 0, true, 1, 0},
+        {"names already loaded", 1, true, 0, 0},
+        {"load in flight from an earlier look", 3, true, 0, 0},
+        {"earlier load failed, a new one starts", 2, false, 0, 1},
+        {"earlier load failed, none can start", 2, true, 1, 0},
+    };
+    const VDPidlMgr mgr;
+    UniquePidl node = mgr.Own(mgr.CreateNode(kNodeReceivedShares, u"shares"));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SharerSdk sdk;
+        CVDCache cache(&sdk);
+        vdcache::CVDShareFileCache shares(&sdk);
+        ASSERT_EQ(cache.Initialize(1, false, "", "alice"), vdcache::kCacheOk);
+        ASSERT_EQ(shares.Initialize(1, false, "", "alice"), vdcache::kCacheOk);
+        if (c.before != 0) {
+            sdk.answer = c.before == 2 ? kSdkFailed : 0;
+            ASSERT_TRUE(cache.InitShareUser());
+            if (c.before != 3) {
+                sdk.Release();
+                ASSERT_TRUE(cache.WaitIdle(10000));
+                sdk.Hold();
+            }
+        }
+        const int startedBefore = sdk.started.load();
+        sdk.refuse = c.refuse;
+        sdk.answer = 0;
+        std::vector<int> failures;
+        PidlEnumEnv env;
+        env.cache = &cache;
+        env.shareCache = &shares;
+        env.account = "alice";
+        env.reportShareFailure = [&failures](int id) { failures.push_back(id); };
+        CIVDPidlEnumEx e(env, mgr);
+        e.Init(node.get(), 0x60, true, 1);
+        EXPECT_EQ(failures, std::vector<int>(static_cast<std::size_t>(c.failures), 252));
+        EXPECT_EQ(sdk.started.load() - startedBefore, c.loadsStarted);
+        sdk.Release();
+        EXPECT_TRUE(cache.WaitIdle(10000));
+    }
 }
 
 TEST(PidlEnumSharePaths, StoresReplacesAndServesConcurrentThreads) {

@@ -5,6 +5,7 @@
 
 #include "local_file.h"
 #include "md5.h"
+#include "platform/fault.h"
 #include "transfers.h"
 #include "wire.h"
 
@@ -72,7 +73,8 @@ int CloudSdk::Dispatch(Result* out, SdkCallback<Result> callback, void* user, Wo
     bool queued = Pool()->Post([work = std::move(work), callback, user]() mutable {
       Result result;
       int code = Guard([&] { return work(result); });
-      callback(code, &result, user);
+      // The caller's code runs here, on our thread: what it throws stays here.
+      platform::NoThrow("corbel::callback", [&] { callback(code, &result, user); });
     });
     return queued ? kSdkOk : kSdkFailed;
   });

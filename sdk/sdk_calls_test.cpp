@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <set>
+#include <stdexcept>
 #include <thread>
 
 #include "cloud_sdk_impl.h"
@@ -147,20 +148,35 @@ TEST_F(SdkCalls, ListingPagesAndTotals) {
 
 TEST_F(SdkCalls, AsyncCallsCallBackOnceOnSdkThreads) {
   CallbackBox<ListResult> list;
-  ListRequest request;
-  request.account = "alice";
-  request.catalogID = alice_.root;
-  request.path = "bookkeeping";
-  ASSERT_EQ(sdk_.ls(request, &CallbackBox<ListResult>::Invoke, &list), kSdkOk);
   CallbackBox<DiskInfoResult> disk;
-  ASSERT_EQ(sdk_.getDiskInfo(DiskInfoRequest{"alice"}, &CallbackBox<DiskInfoResult>::Invoke, &disk), kSdkOk);
   CallbackBox<ItemGetListResult> items;
-  ItemGetListRequest itemRequest;
-  itemRequest.account = "bob";
-  ASSERT_EQ(sdk_.itemGetList(itemRequest, nullptr, &CallbackBox<ItemGetListResult>::Invoke, &items), kSdkOk);
-  ASSERT_TRUE(list.Wait() && disk.Wait() && items.Wait());
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-
+  CallbackBox<ListResult> afterThrow;
+  std::size_t threads = 0;
+  {
+    // An SDK of its own: its destruction joins its threads, so whatever it
+    // would still call back has happened when the counts are read.
+    CloudSdk sdk;
+    ASSERT_TRUE(sdk.init(dir_.File("log"), 0, dir_.path().string(), 1));
+    ASSERT_EQ(sdk.SetTokenInfo(alice_.account, alice_.token, alice_.opToken), kSdkOk);
+    ASSERT_EQ(sdk.SetTokenInfo(bob_.account, bob_.token, bob_.opToken), kSdkOk);
+    ListRequest request;
+    request.account = "alice";
+    request.catalogID = alice_.root;
+    request.path = "bookkeeping";
+    // A caller whose callback throws: it stays on the SDK's thread.
+    ASSERT_EQ(sdk.ls(request, [](int, ListResult*, void*) { throw std::runtime_error("caller bug"); }, nullptr),
+              kSdkOk);
+    ASSERT_EQ(sdk.ls(request, &CallbackBox<ListResult>::Invoke, &list), kSdkOk);
+    ASSERT_EQ(sdk.getDiskInfo(DiskInfoRequest{"alice"}, &CallbackBox<DiskInfoResult>::Invoke, &disk), kSdkOk);
+    ItemGetListRequest itemRequest;
+    itemRequest.account = "bob";
+    ASSERT_EQ(sdk.itemGetList(itemRequest, nullptr, &CallbackBox<ItemGetListResult>::Invoke, &items), kSdkOk);
+    ASSERT_TRUE(list.Wait() && disk.Wait() && items.Wait());
+    ASSERT_EQ(sdk.ls(request, &CallbackBox<ListResult>::Invoke, &afterThrow), kSdkOk);
+    ASSERT_TRUE(afterThrow.Wait());
+    threads = sdk.ThreadCount();
+  }
+  EXPECT_EQ(afterThrow.calls, 1);
   EXPECT_EQ(list.calls, 1);
   EXPECT_EQ(list.code, kSdkOk);
   EXPECT_NE(list.thread, std::this_thread::get_id());
@@ -177,7 +193,7 @@ TEST_F(SdkCalls, AsyncCallsCallBackOnceOnSdkThreads) {
   for (const auto& item : items.result.items)
     for (const auto& a : item.accountList) aliceShares |= a == "alice";
   EXPECT_TRUE(aliceShares);
-  EXPECT_GT(sdk_.ThreadCount(), 0u);
+  EXPECT_GT(threads, 0u);
 }
 
 TEST_F(SdkCalls, AccountsAreIsolated) {

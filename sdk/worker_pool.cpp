@@ -1,6 +1,7 @@
 #include "worker_pool.h"
 
 #include "local_file.h"
+#include "platform/fault.h"
 
 namespace corbel {
 
@@ -50,7 +51,8 @@ void WorkerPool::Run() {
     auto job = std::move(jobs_.front());
     jobs_.pop_front();
     lock.unlock();
-    job();
+    // A job that throws must not take the thread, and with it the host, down.
+    platform::NoThrow("corbel::WorkerPool::job", job);
     job = nullptr;  // captured state goes before the lock is taken again
     lock.lock();
   }

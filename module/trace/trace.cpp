@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/fault.h"
 
 namespace vd::trace {
 namespace {
@@ -29,10 +30,18 @@ void Emit(const std::string& record) {
   }
 }
 
+void LogFault(const char* where, const char* what) noexcept {
+  Log(LogLevel::Error, __FILE__, __LINE__, where, "%s: exception caught: %s", where, what);
+}
+
 }  // namespace
 
 void SetTraceSink(ITraceSink* sink) { g_trace_sink.store(sink, std::memory_order_release); }
-void SetLogSink(ILogSink* sink) { g_log_sink.store(sink, std::memory_order_release); }
+void SetLogSink(ILogSink* sink) {
+  g_log_sink.store(sink, std::memory_order_release);
+  // What the guards at thread entries catch is worth a line in the same log.
+  platform::SetFaultReporter(sink ? &LogFault : nullptr);
+}
 
 std::string FormatEntry(std::string_view method, std::string_view file, int line, long sequence) {
   std::string out = "1|";

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "platform/clock.h"
+#include "platform/fault.h"
 
 namespace platform {
 
@@ -66,10 +67,7 @@ class ThreadTimer final : public TimerQueue::Timer {
       for (;;) {
         if (state->cv.wait_for(lock, wait, [&] { return state->stop; })) return;
         lock.unlock();
-        try {
-          state->callback();
-        } catch (...) {
-        }
+        NoThrow("TimerQueue::callback", state->callback);
         lock.lock();
         if (period_ms == 0) return;
         wait = std::chrono::milliseconds(period_ms);

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "platform/clock.h"
+#include "platform/fault.h"
 #include "platform/message_channel.h"
 #include "platform/text.h"
 
@@ -96,7 +97,7 @@ class SocketWindow final : public MessageWindow {
       if (fds[1].revents) break;
       int conn = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
       if (conn < 0) continue;
-      Serve(conn);
+      NoThrow("MessageWindow::Serve", [&] { Serve(conn); });
       ::close(conn);
     }
   }
@@ -110,11 +111,7 @@ class SocketWindow final : public MessageWindow {
     std::string payload(length, '\0');
     if (length && !ReadAll(conn, payload.data(), length, deadline)) return;
     int64_t answer = 0;
-    try {
-      answer = handler_(code, payload);
-    } catch (...) {
-      answer = 0;
-    }
+    NoThrow("MessageWindow::handler", [&] { answer = handler_(code, payload); });
     WriteAll(conn, &answer, sizeof answer);
   }
 

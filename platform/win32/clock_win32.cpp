@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "platform/clock.h"
+#include "platform/fault.h"
 
 namespace platform {
 
@@ -41,11 +42,8 @@ struct TimerContext {
   std::function<void()> callback;
 };
 
-void CALLBACK OnTimer(void* param, BOOLEAN) {
-  try {
-    static_cast<TimerContext*>(param)->callback();
-  } catch (...) {
-  }
+void CALLBACK OnTimer(void* param, BOOLEAN) noexcept {
+  NoThrow("TimerQueue::callback", static_cast<TimerContext*>(param)->callback);
 }
 
 class Win32Timer final : public TimerQueue::Timer {

@@ -5,6 +5,7 @@
 
 #include <thread>
 
+#include "platform/fault.h"
 #include "platform/message_channel.h"
 #include "platform/sync.h"
 #include "platform/win32/unique.h"
@@ -18,7 +19,7 @@ struct WindowContext {
   CopyDataHandler handler;
 };
 
-LRESULT CALLBACK CopyDataProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+LRESULT CALLBACK CopyDataProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) noexcept {
   switch (msg) {
     case WM_COPYDATA: {
       auto* ctx = reinterpret_cast<WindowContext*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
@@ -26,11 +27,10 @@ LRESULT CALLBACK CopyDataProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
       if (!ctx || !cds) return 0;
       std::string_view bytes;
       if (cds->cbData && cds->lpData) bytes = {static_cast<const char*>(cds->lpData), cds->cbData};
-      try {
-        return static_cast<LRESULT>(ctx->handler(static_cast<uint64_t>(cds->dwData), bytes));
-      } catch (...) {
-        return 0;
-      }
+      LRESULT answer = 0;
+      NoThrow("MessageWindow::handler",
+              [&] { answer = static_cast<LRESULT>(ctx->handler(static_cast<uint64_t>(cds->dwData), bytes)); });
+      return answer;
     }
     case WM_CLOSE:
       ::DestroyWindow(hwnd);
