@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "page_walk.h"
+#include "predownload_tbimg.h"
 #include "share_file_cache.h"
 #include "test_support.h"
 #include "vd_cache.h"
@@ -356,6 +357,41 @@ TEST(HostileService, AnEndlessTreeStopsAtTheWalkDepth) {
   ASSERT_TRUE(cache.WaitIdle(60000));
   sdk.JoinAll();
   EXPECT_EQ(sdk.Requests(), kMaxWalkDepth + 1);  // the start and one catalog a level
+}
+
+TEST(HostileService, CatalogAndFileNamesNeverLeaveTheThumbnailFolder) {
+  ThumbnailRecords records;
+  ThreadPool pool(1);
+  const std::string docs = "/home/u/Documents";
+  PreDownloadTbimg thumbnails(nullptr, &records, &pool, docs, "alice", [](const std::string&) { return std::string(); });
+  const std::string base = docs + "/ORLO/alice/DownloadFile/";
+  struct Case {
+    const char* what;
+    std::string displayPath;
+    std::string folder;  // "" when the catalog gets no thumbnails
+  };
+  const Case cases[] = {
+      {"plain path", "Veyra云盘\\图片\\2024", base + "Veyra云盘/图片/2024"},
+      {"a parent name", "Veyra云盘\\..\\..\\..\\etc", ""},
+      {"a name of dots", "Veyra云盘\\...", ""},
+      {"a name with a colon and a device", "Veyra云盘\\C:x\\con", base + "Veyra云盘/C_x/_con"},
+      {"trailing dot", "Veyra云盘\\报告.", base + "Veyra云盘/报告"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(thumbnails.GetBreviaryPath(c.displayPath), c.folder);
+  }
+  ListResult listing;
+  for (const char* name : {"a.jpg", "b.../../x", "c.con", "d"}) {
+    ContentInfo content = MakeContent(std::string("ID") + name[0], name);
+    content.thumbnailURL = "http://127.0.0.1/t";
+    listing.contents.push_back(content);
+  }
+  const std::vector<BreviaryItem> items = thumbnails.GenerateBngRUL("Veyra云盘\\图片", listing);
+  std::vector<std::string> paths;
+  for (const BreviaryItem& item : items) paths.push_back(item.finalPath);
+  const std::string folder = base + "Veyra云盘/图片/";
+  EXPECT_EQ(paths, (std::vector<std::string>{folder + "IDd", folder + "IDc.con", folder + "IDb._x", folder + "IDa.jpg"}));
 }
 
 }  // namespace

@@ -1,13 +1,17 @@
 #include "predownload_tbimg.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "cache_paths.h"
+#include "local_name.h"
+#include "platform/text.h"
 #include "trace.h"
 
 namespace vdcache {
@@ -116,10 +120,25 @@ class PreDownloadTbimgJob final : public ThreadJob {
   ListResult m_listing;
 };
 
-std::string ToHostSeparators(std::string path) {
-  const char sep = AnsiPathSeparator();
-  for (char& c : path)
-    if (c == '\\' || c == '/') c = sep;
+// The display path's names, each made a safe local name; nothing when one
+// of them cannot be. Split as UTF-16: a trail byte of a double-byte
+// character in the code page may look like a backslash.
+std::optional<std::string> LocalFolderPath(const std::string& displayPath) {
+  const std::u16string wide = platform::AnsiToWide(displayPath);
+  std::string path;
+  std::size_t start = 0;
+  while (start <= wide.size()) {
+    const std::size_t end = std::min(wide.find_first_of(u"\\/", start), wide.size());
+    if (end > start) {
+      const vd::localname::LocalName name = vd::localname::MakeLocalName(std::u16string_view(wide).substr(start, end - start));
+      if (name.verdict == vd::localname::Verdict::Refused) {
+        VD_LOG_WARN("catalog path %s: a name is refused (%s)", displayPath.c_str(), name.reason);
+        return std::nullopt;
+      }
+      path = JoinAnsiPath(path, platform::WideToAnsi(name.name));
+    }
+    start = end + 1;
+  }
   return path;
 }
 
@@ -141,14 +160,17 @@ void PreDownloadTbimg::QueueCatalog(const std::string& catalogID, const ListResu
 
 std::string PreDownloadTbimg::GetBreviaryPath(const std::string& displayPath) const {
   if (displayPath.empty()) return {};
+  const std::optional<std::string> local = LocalFolderPath(displayPath);
+  if (!local || local->empty()) return {};
   std::string folder = JoinAnsiPath(JoinAnsiPath(JoinAnsiPath(m_documents, "ORLO"), m_account), "DownloadFile");
-  return JoinAnsiPath(folder, ToHostSeparators(displayPath));
+  return JoinAnsiPath(folder, *local);
 }
 
 std::vector<BreviaryItem> PreDownloadTbimg::GenerateBngRUL(const std::string& displayPath, const ListResult& listing) {
   std::vector<BreviaryItem> items;
   if (displayPath.empty()) return items;
   const std::string folder = GetBreviaryPath(displayPath);
+  if (folder.empty()) return items;
   for (auto it = listing.contents.rbegin(); it != listing.contents.rend(); ++it) {
     const ContentInfo& c = *it;
     if (c.thumbnailURL.empty() || c.thumbnailURL == "0") continue;
@@ -158,14 +180,16 @@ std::vector<BreviaryItem> PreDownloadTbimg::GenerateBngRUL(const std::string& di
     const size_t dot = c.contentName.rfind('.');
     item.baseName = dot == std::string::npos ? c.contentName : c.contentName.substr(0, dot);
     item.extension = dot == std::string::npos ? std::string() : c.contentName.substr(dot + 1);
-    if (item.extension.find_first_of("/\\:") != std::string::npos) continue;
+    const std::optional<std::string> fileName =
+        vd::localname::MakeLocalNameAnsi(item.extension.empty() ? c.contentID : c.contentID + "." + item.extension);
+    if (!fileName) continue;
     item.thumbnailURL = c.thumbnailURL;
     item.contentID = c.contentID;
     item.updateTime = c.updateTime;
     item.contentSize = c.contentSize;
     item.folder = folder;
     item.tempPath = JoinAnsiPath(folder, c.contentID + ".tmp");
-    item.finalPath = JoinAnsiPath(folder, item.extension.empty() ? c.contentID : c.contentID + "." + item.extension);
+    item.finalPath = JoinAnsiPath(folder, *fileName);
     std::string recorded;
     const bool known = m_records->Find(c.contentID, &recorded);
     if (known && recorded == c.updateTime && AnsiFileExists(item.finalPath)) continue;

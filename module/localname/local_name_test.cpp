@@ -1,0 +1,96 @@
+#include "local_name.h"
+
+#include <gtest/gtest.h>
+
+namespace vd::localname {
+namespace {
+
+bool Everything(std::u16string_view) { return true; }
+bool NoAccents(std::u16string_view piece) { return piece.find(u'é') == std::u16string_view::npos; }
+
+std::u16string Repeat(std::u16string_view unit, std::size_t n) {
+  std::u16string out;
+  for (std::size_t i = 0; i < n; ++i) out += unit;
+  return out;
+}
+
+TEST(LocalName, EachHostileNameBecomesASafeComponentOrIsRefused) {
+  struct Case {
+    const char* what;
+    std::u16string in;
+    Verdict verdict;
+    std::u16string out;
+  };
+  const Case cases[] = {
+      {"plain Chinese name", u"报告.docx", Verdict::Kept, u"报告.docx"},
+      {"leading space", u" a.txt", Verdict::Kept, u" a.txt"},
+      {"empty", u"", Verdict::Refused, u""},
+      {"the folder itself", u".", Verdict::Refused, u""},
+      {"the parent", u"..", Verdict::Refused, u""},
+      {"only dots", u"...", Verdict::Refused, u""},
+      {"spaces and dots", u"  . .", Verdict::Refused, u""},
+      {"slash", u"a/b", Verdict::Changed, u"a_b"},
+      {"backslash climb", u"..\\..\\evil", Verdict::Changed, u".._.._evil"},
+      {"reserved characters", u"x:y*z?\"<>|", Verdict::Changed, u"x_y_z_____"},
+      {"control characters", u"a\tb\x01", Verdict::Changed, u"a_b_"},
+      {"NUL inside", std::u16string(u"a\0b", 3), Verdict::Changed, u"a_b"},
+      {"lone high surrogate", std::u16string(u"a") + char16_t(0xD800) + u"b", Verdict::Changed, u"a_b"},
+      {"lone low surrogate", std::u16string(1, char16_t(0xDC00)), Verdict::Changed, u"_"},
+      {"trailing dots and spaces", u"name. . ", Verdict::Changed, u"name"},
+      {"device", u"CON", Verdict::Changed, u"_CON"},
+      {"device, any case, extension", u"con.txt", Verdict::Changed, u"_con.txt"},
+      {"device, two extensions", u"COM1.tar.gz", Verdict::Changed, u"_COM1.tar.gz"},
+      {"device, space before the dot", u"NUL .txt", Verdict::Changed, u"_NUL .txt"},
+      {"device, superscript digit", u"LPT\u00B2", Verdict::Changed, u"_LPT\u00B2"},
+      {"LPT9", u"lpt9", Verdict::Changed, u"_lpt9"},
+      {"COM0 is no device", u"COM0", Verdict::Kept, u"COM0"},
+      {"CONSOLE is no device", u"CONSOLE.log", Verdict::Kept, u"CONSOLE.log"},
+      {"too long, extension kept", Repeat(u"长", 300) + u".txt", Verdict::Changed, Repeat(u"长", 251) + u".txt"},
+      {"too long, pairs kept whole", Repeat(u"\U0001F600", 200), Verdict::Changed, Repeat(u"\U0001F600", 127)},
+      {"exactly the longest", Repeat(u"a", 255), Verdict::Kept, Repeat(u"a", 255)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const LocalName local = MakeLocalName(c.in, Everything);
+    EXPECT_EQ(local.verdict, c.verdict);
+    EXPECT_EQ(local.name, c.out);
+    EXPECT_EQ(local.reason == nullptr, c.verdict == Verdict::Kept);
+    if (c.verdict != Verdict::Refused) {
+      const LocalName again = MakeLocalName(local.name, Everything);
+      EXPECT_EQ(again.verdict, Verdict::Kept) << "a guarded name passes unchanged";
+    }
+  }
+}
+
+TEST(LocalName, CharactersTheCodePageCannotHoldAreReplaced) {
+  const LocalName local = MakeLocalName(u"café.txt", NoAccents);
+  EXPECT_EQ(local.verdict, Verdict::Changed);
+  EXPECT_EQ(local.name, u"caf_.txt");
+  // Whatever the host's code page, Chinese and ASCII names survive it.
+  EXPECT_EQ(MakeLocalName(u"我的文档 2024").verdict, Verdict::Kept);
+}
+
+TEST(LocalName, AJoinedPathStaysDirectlyBelowItsBase) {
+  struct Case {
+    std::u16string base;
+    std::u16string name;
+    std::optional<std::u16string> path;
+  };
+  const Case cases[] = {
+      {u"C:\\thumbs", u"a.jpg", u"C:\\thumbs\\a.jpg"},
+      {u"C:\\thumbs\\", u"a.jpg", u"C:\\thumbs\\a.jpg"},
+      {u"C:\\thumbs", u"..", std::nullopt},
+      {u"C:\\thumbs", u"..\\..\\Windows\\x.dll", u"C:\\thumbs\\.._.._Windows_x.dll"},
+      {u"C:\\thumbs", u"C:\\x", u"C:\\thumbs\\C__x"},
+      {u"", u"a.jpg", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(JoinUnder(c.base, c.name, u'\\', Everything), c.path);
+  }
+  EXPECT_EQ(JoinUnderAnsi("/tmp/thumbs", "../../etc/passwd", '/'), std::optional<std::string>("/tmp/thumbs/.._.._etc_passwd"));
+  EXPECT_EQ(JoinUnderAnsi("/tmp/thumbs", "..", '/'), std::nullopt);
+  EXPECT_EQ(MakeLocalNameAnsi("aux.png"), std::optional<std::string>("_aux.png"));
+}
+
+}  // namespace
+}  // namespace vd::localname
