@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <future>
 #include <cstring>
 #include <regex>
 #include <sstream>
@@ -223,17 +224,22 @@ TEST(MemWriter, LockHeldTooLongDropsTheRecord) {
   std::string error;
   auto other = OpenRecordChannel(w->SectionName(), kSectionSize, &error);
   ASSERT_TRUE(other) << error;
-  // The lock belongs to a thread (a Windows mutex does), so another one holds it.
-  std::atomic<bool> held{false};
-  std::thread holder([&] {
-    if (!other->Lock(1000)) return;
-    held = true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  // The lock belongs to a thread (a Windows mutex does), so another one holds
+  // it until the writer has given up, or until a cap far beyond the writer's
+  // wait: a writer that waited for the lock shows as a holder at its cap.
+  std::promise<void> held, writerDone;
+  std::atomic<bool> heldToCap{false};
+  std::jthread holder([&] {
+    if (!other->Lock(1000)) return held.set_value();
+    held.set_value();
+    heldToCap = writerDone.get_future().wait_for(std::chrono::seconds(60)) != std::future_status::ready;
     other->Unlock();
   });
-  while (!held) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  EXPECT_EQ(w->Write(u"n", 0, "dropped"), 0);  // waited at most 1.5 s
+  ASSERT_EQ(held.get_future().wait_for(std::chrono::seconds(30)), std::future_status::ready);
+  EXPECT_EQ(w->Write(u"n", 0, "dropped"), 0);
+  writerDone.set_value();
   holder.join();
+  EXPECT_FALSE(heldToCap.load());
   EXPECT_EQ(w->Write(u"n", 0, "kept"), 1);
   w->Flush();
   std::string text;
