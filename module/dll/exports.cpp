@@ -1,8 +1,12 @@
-// The COM server's exported entry points.
+// The COM server's exported entry points: each one a boundary nothing
+// escapes, whoever the caller is (the shell, regsvr32, an installer).
 #include <windows.h>
 
+#include "com_boundary.h"
 #include "com_server.h"
 #include "registration.h"
+
+using vd::com::ComBoundary;
 
 extern "C" {
 
@@ -15,18 +19,26 @@ HRESULT __stdcall DllCanUnloadNow() { return S_FALSE; }
 
 HRESULT __stdcall DllCanUnloadNowForORLO() { return S_FALSE; }
 
-HRESULT __stdcall DllRegisterServer() { return vd::module::RegisterServer(vd::com::CurrentModule(), {}); }
+HRESULT __stdcall DllRegisterServer() {
+  return ComBoundary("DllRegisterServer",
+                     [] { return vd::module::RegisterServer(vd::com::CurrentModule(), {}); });
+}
 
-HRESULT __stdcall DllUnregisterServer() { return vd::module::UnregisterServer(vd::com::CurrentModule(), {}); }
+HRESULT __stdcall DllUnregisterServer() {
+  return ComBoundary("DllUnregisterServer",
+                     [] { return vd::module::UnregisterServer(vd::com::CurrentModule(), {}); });
+}
 
 HRESULT __stdcall DllInstall(BOOL install, LPCWSTR command) {
-  vd::registrar::RootMapping mapping;
-  mapping.per_user = vd::module::IsPerUserCommand(command);
-  HMODULE module = vd::com::CurrentModule();
-  if (!install) return vd::module::UnregisterServer(module, mapping);
-  HRESULT hr = vd::module::RegisterServer(module, mapping);
-  if (FAILED(hr)) vd::module::UnregisterServer(module, mapping);
-  return hr;
+  return ComBoundary("DllInstall", [&] {
+    vd::registrar::RootMapping mapping;
+    mapping.per_user = vd::module::IsPerUserCommand(command);
+    HMODULE module = vd::com::CurrentModule();
+    if (!install) return vd::module::UnregisterServer(module, mapping);
+    HRESULT hr = vd::module::RegisterServer(module, mapping);
+    if (FAILED(hr)) vd::module::UnregisterServer(module, mapping);
+    return hr;
+  });
 }
 
 }  // extern "C"

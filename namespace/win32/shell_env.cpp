@@ -8,6 +8,7 @@
 #include "breviary_cache.h"
 #include "cloud_sdk.h"
 #include "login.h"
+#include "message_box.h"
 #include "module_log.h"
 #include "nimbra_messages.h"
 #include "platform/files.h"
@@ -35,15 +36,6 @@ std::u16string Documents() {
 }
 
 std::u16string ModuleParent() { return reinterpret_cast<const char16_t*>(VDModule::Instance().m_parentFolder); }
-
-std::wstring Text(int id) {
-    const std::u16string wide = platform::Utf8ToUtf16(resources::LoadText(id));
-    return std::wstring(wide.begin(), wide.end());
-}
-
-void ShowMessage(HWND owner, int id) {
-    ::MessageBoxW(owner, Text(id).c_str(), Text(resources::IDS_CAPTION).c_str(), MB_OK | MB_ICONINFORMATION);
-}
 
 bool StartClient(const std::u16string& exe) {
     SHELLEXECUTEINFOW info = {};
@@ -148,12 +140,13 @@ PidlEnumEnv ShellEnv::EnumEnv(HWND window) {
     env.account = login.GetAccount();
     env.userId = platform::WideToAnsi(login.GetUserID());
     if (window != nullptr) {
-        env.reportShareFailure = [](int id) { ShowMessage(::GetForegroundWindow(), id); };
+        // The caller's own window owns the box, never whatever is in front.
+        env.reportShareFailure = [window](int id) { ui::ShowMessage(window, id); };
     }
     return env;
 }
 
-void ShellEnv::ShellNimbraView(int nodeIndex) {
+void ShellEnv::ShellNimbraView(int nodeIndex, HWND window) {
     VD_TRACE("CIVDShellFolder::ShellNimbraView");
     const auto login = ReadSignInValue(platform::SystemRegistry(), kLarkmereKey, u"RCSLoginInfo");
     if (!login) {
@@ -185,7 +178,7 @@ void ShellEnv::ShellNimbraView(int nodeIndex) {
     }
     const std::u16string helper = ModuleParent() + u"\\mhost.exe";
     if (!platform::SystemFileSystem().Exists(helper)) {
-        ShowMessage(nullptr, resources::IDS_NO_CLIENT);
+        ui::ShowMessage(window, resources::IDS_NO_CLIENT);
         return;
     }
     std::u16string parameters = std::u16string(page) + u" " + *login + u";";

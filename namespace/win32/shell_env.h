@@ -28,8 +28,9 @@ public:
     // The enumerator's view of the signed-in account; failures of share
     // reads are shown to the user when there is a window to own the box.
     static PidlEnumEnv EnumEnv(HWND window);
-    // Hands a fixed node's page (calendar, messages, contacts, notes) to the desktop client.
-    static void ShellNimbraView(int nodeIndex);
+    // Hands a fixed node's page (calendar, messages, contacts, notes) to the
+    // desktop client; failures are shown for `window` when it is one of ours.
+    static void ShellNimbraView(int nodeIndex, HWND window);
 };
 
 }  // namespace vd

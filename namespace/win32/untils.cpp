@@ -1,6 +1,8 @@
 #include "untils.h"
 
+#include <mutex>
 #include <new>
+#include <unordered_set>
 
 #include "nimbra_messages.h"
 #include "platform/message_channel.h"
@@ -47,6 +49,17 @@ CntDBClkUploadTast& UploadCounter() {
     return counter;
 }
 
+// The blocks Make handed out and Take has not taken back.
+struct OutstandingBlocks {
+    std::mutex lock;
+    std::unordered_set<LPARAM> blocks;
+};
+
+OutstandingBlocks& OutstandingSet() {
+    static OutstandingBlocks* outstanding = new OutstandingBlocks;  // lives until the module unloads
+    return *outstanding;
+}
+
 }  // namespace
 
 LPARAM PostedCopyData::Make(std::uint64_t code, std::string_view bytes) noexcept {
@@ -56,14 +69,36 @@ LPARAM PostedCopyData::Make(std::uint64_t code, std::string_view bytes) noexcept
         posted->record.dwData = static_cast<ULONG_PTR>(code);
         posted->record.cbData = static_cast<DWORD>(posted->bytes.size());
         posted->record.lpData = posted->bytes.empty() ? nullptr : posted->bytes.data();
-        return reinterpret_cast<LPARAM>(posted.release());
+        const LPARAM handle = reinterpret_cast<LPARAM>(posted.get());
+        OutstandingBlocks& outstanding = OutstandingSet();
+        std::lock_guard<std::mutex> guard(outstanding.lock);
+        outstanding.blocks.insert(handle);
+        posted.release();
+        return handle;
     } catch (...) {
         return 0;
     }
 }
 
 std::unique_ptr<PostedCopyData> PostedCopyData::Take(LPARAM lparam) noexcept {
+    if (lparam == 0) {
+        return nullptr;
+    }
+    OutstandingBlocks& outstanding = OutstandingSet();
+    {
+        std::lock_guard<std::mutex> guard(outstanding.lock);
+        if (outstanding.blocks.erase(lparam) == 0) {
+            VD_LOG_WARN("copy-data block %p is not one of ours: dropped", reinterpret_cast<void*>(lparam));
+            return nullptr;
+        }
+    }
     return std::unique_ptr<PostedCopyData>(reinterpret_cast<PostedCopyData*>(lparam));
+}
+
+std::size_t PostedCopyData::Outstanding() noexcept {
+    OutstandingBlocks& outstanding = OutstandingSet();
+    std::lock_guard<std::mutex> guard(outstanding.lock);
+    return outstanding.blocks.size();
 }
 
 namespace Untils {

@@ -15,15 +15,20 @@ namespace vd {
 inline constexpr UINT WM_VD_COPYDATA = WM_USER + 101;
 
 // A copy-data record that outlives its sender: the record and its bytes in
-// one heap block, taken over by the receiving window.
+// one heap block, taken over by the receiving window. Any process can post
+// WM_VD_COPYDATA with any LPARAM, so a block is only taken when this module
+// made it and has not handed it out yet.
 struct PostedCopyData {
     COPYDATASTRUCT record = {};
     std::string bytes;
 
     // The posting side: LPARAM for WM_VD_COPYDATA; 0 when out of memory.
     static LPARAM Make(std::uint64_t code, std::string_view bytes) noexcept;
-    // The receiving side: ownership of what Make produced.
+    // The receiving side: ownership of what Make produced; null for an LPARAM
+    // that is not an outstanding block of ours.
     static std::unique_ptr<PostedCopyData> Take(LPARAM lparam) noexcept;
+    // Blocks made and not taken yet.
+    static std::size_t Outstanding() noexcept;
 };
 
 namespace Untils {

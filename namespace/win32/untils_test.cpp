@@ -5,13 +5,18 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "nimbra_messages.h"
+#include "platform/files.h"
 #include "platform/message_channel.h"
+#include "platform/process.h"
 #include "platform/registry.h"
+#include "platform/text.h"
 #include "shell_env.h"
 
 namespace vd {
@@ -22,10 +27,15 @@ struct Received {
     ViewDecode decoded;
 };
 std::vector<Received> g_received;
+int g_refused = 0;
 
 LRESULT CALLBACK ViewProc(HWND window, UINT message, WPARAM wp, LPARAM lp) {
     if (message == WM_VD_COPYDATA) {
         std::unique_ptr<PostedCopyData> copy = PostedCopyData::Take(lp);
+        if (!copy) {
+            ++g_refused;
+            return 0;
+        }
         g_received.push_back({message, DecodeViewRecord(copy->record.dwData, copy->bytes)});
         return 0;
     }
@@ -65,24 +75,40 @@ struct Collector {
     }
 };
 
+bool Register(const wchar_t* name, WNDPROC proc) {
+    WNDCLASSW c = {};
+    c.lpfnWndProc = proc;
+    c.hInstance = ::GetModuleHandleW(nullptr);
+    c.lpszClassName = name;
+    return ::RegisterClassW(&c) != 0 || ::GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+}
+
+// An Explorer-class window with a view window two levels below it.
+struct ExplorerWithView {
+    HWND explorer = nullptr;
+    HWND view = nullptr;
+    ExplorerWithView() {
+        if (!Register(L"CabinetWClass", ::DefWindowProcW) || !Register(L"VDViewClass", ViewProc)) {
+            return;
+        }
+        HINSTANCE instance = ::GetModuleHandleW(nullptr);
+        explorer = ::CreateWindowW(L"CabinetWClass", L"e", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr,
+                                   instance, nullptr);
+        HWND pane = ::CreateWindowW(L"STATIC", L"", WS_CHILD, 0, 0, 50, 50, explorer, nullptr, instance, nullptr);
+        view = ::CreateWindowW(L"VDViewClass", L"", WS_CHILD, 0, 0, 10, 10, pane, nullptr, instance, nullptr);
+    }
+    ~ExplorerWithView() {
+        if (explorer != nullptr) {
+            ::DestroyWindow(explorer);
+        }
+    }
+};
+
 TEST(Untils, ViewsOfThisProcessGetAPostedCopyAndEveryViewGetsPages) {
-    HINSTANCE instance = ::GetModuleHandleW(nullptr);
-    WNDCLASSW frame = {};
-    frame.lpfnWndProc = ::DefWindowProcW;
-    frame.hInstance = instance;
-    frame.lpszClassName = L"CabinetWClass";
-    ASSERT_NE(::RegisterClassW(&frame), 0);
-    WNDCLASSW view = {};
-    view.lpfnWndProc = ViewProc;
-    view.hInstance = instance;
-    view.lpszClassName = L"VDViewClass";
-    ASSERT_NE(::RegisterClassW(&view), 0);
-    HWND explorer = ::CreateWindowW(L"CabinetWClass", L"e", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr,
-                                    instance, nullptr);
-    ASSERT_NE(explorer, nullptr);
-    HWND pane = ::CreateWindowW(L"STATIC", L"", WS_CHILD, 0, 0, 50, 50, explorer, nullptr, instance, nullptr);
-    HWND viewWindow = ::CreateWindowW(L"VDViewClass", L"", WS_CHILD, 0, 0, 10, 10, pane, nullptr, instance, nullptr);
-    ASSERT_NE(viewWindow, nullptr);
+    ExplorerWithView windows;
+    ASSERT_NE(windows.view, nullptr);
+    HWND explorer = windows.explorer;
+    HWND viewWindow = windows.view;
 
     const auto views = Untils::FindVDWndCopyData();
     ASSERT_EQ(views.size(), 1u) << "the view below a child of the Explorer window";
@@ -106,8 +132,51 @@ TEST(Untils, ViewsOfThisProcessGetAPostedCopyAndEveryViewGetsPages) {
     EXPECT_EQ(g_received[0].decoded.record.catalogId, id);
 
     ::DestroyWindow(explorer);
+    windows.explorer = nullptr;
     EXPECT_TRUE(Untils::FindVDWndCopyData().empty());
     EXPECT_EQ(Untils::SendCopyData2VDPer(SHELL_CATALOG_CHANGED, EncodeRecordBytes(id)), 0);
+}
+
+std::string Hex(std::uintptr_t value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%llx", static_cast<unsigned long long>(value));
+    return text;
+}
+
+TEST(Untils, APostedRecordIsTakenOnlyWhenThisModuleMadeItAndOnce) {
+    ExplorerWithView windows;
+    ASSERT_NE(windows.view, nullptr);
+    Pump();
+    g_received.clear();
+    g_refused = 0;
+    const std::size_t outstanding = PostedCopyData::Outstanding();
+
+    // What another process may post: a small number, the address of a block
+    // shaped like ours that this module never made, and a real block twice.
+    PostedCopyData forged;
+    forged.record.dwData = SHELL_CATALOG_CHANGED;
+    forged.record.cbData = 0x7FFFFFFF;
+    forged.record.lpData = reinterpret_cast<void*>(0x10);
+    const LPARAM real = PostedCopyData::Make(SHELL_CATALOG_CHANGED, EncodeRecordBytes("100000000001" "00019700101000000002"));
+    ASSERT_NE(real, 0);
+    const std::u16string poster = platform::ExecutablePath();
+    const std::u16string folder = poster.substr(0, poster.find_last_of(u"\\/") + 1);
+    std::vector<std::u16string> args;
+    for (std::uintptr_t value : {std::uintptr_t{0x1234}, reinterpret_cast<std::uintptr_t>(&forged),
+                                 static_cast<std::uintptr_t>(real), static_cast<std::uintptr_t>(real)}) {
+        args.push_back(platform::Utf8ToUtf16(Hex(value)));
+    }
+    args.insert(args.begin(), platform::Utf8ToUtf16(Hex(reinterpret_cast<std::uintptr_t>(windows.view))));
+    auto child = platform::Process::Launch(folder + u"copydata_poster.exe", args);
+    ASSERT_NE(child, nullptr);
+    ASSERT_EQ(child->Wait(30000), std::optional<int>(0));
+    Pump();
+
+    ASSERT_EQ(g_received.size(), 1u) << "the real block, once";
+    EXPECT_TRUE(g_received[0].decoded.ok);
+    EXPECT_EQ(g_refused, 3);
+    EXPECT_EQ(PostedCopyData::Outstanding(), outstanding);
+    EXPECT_EQ(forged.record.cbData, 0x7FFFFFFFu) << "the forged block was not touched";
 }
 
 TEST(Untils, TheClientHearsOfDoubleClickUploadsAndPageRequests) {
@@ -132,10 +201,10 @@ TEST(Untils, TheClientHearsOfDoubleClickUploadsAndPageRequests) {
     platform::IRegistry& reg = platform::SystemRegistry();
     ASSERT_EQ(reg.SetString(platform::RegRoot::CurrentUser, u"SOFTWARE\\Larkmere", u"RCSLoginInfo", u"alice;t;o"),
               platform::kOk);
-    ShellEnv::ShellNimbraView(kNodeCalendar);
-    ShellEnv::ShellNimbraView(kNodeContacts);
+    ShellEnv::ShellNimbraView(kNodeCalendar, nullptr);
+    ShellEnv::ShellNimbraView(kNodeContacts, nullptr);
     reg.DeleteValue(platform::RegRoot::CurrentUser, u"SOFTWARE\\Larkmere", u"RCSLoginInfo");
-    ShellEnv::ShellNimbraView(kNodeContacts);  // signed out: nothing is asked
+    ShellEnv::ShellNimbraView(kNodeContacts, nullptr);  // signed out: nothing is asked
     const auto pages = client.Take();
     ASSERT_EQ(pages.size(), 1u);
     EXPECT_EQ(pages[0].first, NIMBRA_PAGE_REQUEST);

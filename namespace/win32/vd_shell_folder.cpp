@@ -8,6 +8,7 @@
 
 #include "com_boundary.h"
 #include "login.h"
+#include "message_box.h"
 #include "platform/text.h"
 #include "share_file_cache.h"
 #include "shell_env.h"
@@ -155,9 +156,11 @@ HRESULT CIVDShellFolder::CreateInstance(REFIID iid, void** out) noexcept {
 }
 
 HRESULT CIVDShellFolder::FinalConstruct() noexcept {
-    VD_TRACE("CIVDShellFolder::FinalConstruct");
     m_pidl = nullptr;
-    return ShellEnv::CheckAppVersion() ? S_OK : E_FAIL;
+    return ComBoundary("CIVDShellFolder::FinalConstruct", [&]() -> HRESULT {
+        VD_TRACE("CIVDShellFolder::FinalConstruct");
+        return ShellEnv::CheckAppVersion() ? S_OK : E_FAIL;
+    });
 }
 
 void CIVDShellFolder::FinalRelease() noexcept {
@@ -380,7 +383,7 @@ STDMETHODIMP CIVDShellFolder::CreateViewObject(HWND window, REFIID iid, void** o
                 const PcPidl last = VDPidlMgr::GetLastItem(Bytes(m_pidl));
                 const int index = VDPidlMgr::GetItemType(last) == kKindNode ? VDPidlMgr::GetNodeIndex(last) : 0;
                 if (index == kNodeCalendar || index == kNodeMessages || index == kNodeContacts || index == kNodeNotes) {
-                    ShellEnv::ShellNimbraView(index);
+                    ShellEnv::ShellNimbraView(index, window);
                     return E_NOTIMPL;
                 }
             }
@@ -427,7 +430,7 @@ STDMETHODIMP CIVDShellFolder::GetAttributesOf(UINT count, LPCITEMIDLIST* lists, 
     });
 }
 
-STDMETHODIMP CIVDShellFolder::GetUIObjectOf(HWND, UINT count, LPCITEMIDLIST* lists, REFIID iid, UINT*,
+STDMETHODIMP CIVDShellFolder::GetUIObjectOf(HWND window, UINT count, LPCITEMIDLIST* lists, REFIID iid, UINT*,
                                             void** out) noexcept {
     if (out == nullptr) {
         return E_POINTER;
@@ -435,7 +438,7 @@ STDMETHODIMP CIVDShellFolder::GetUIObjectOf(HWND, UINT count, LPCITEMIDLIST* lis
     *out = nullptr;
     return ComBoundary("CIVDShellFolder::GetUIObjectOf", [&]() -> HRESULT {
         if (count == 0) {
-            ::MessageBoxW(nullptr, L"CMyVirtualFolder::GetUIObjectOf() nCount=0", L"NSF", MB_OK);
+            ui::ShowText(window, u"CMyVirtualFolder::GetUIObjectOf() nCount=0", u"NSF", MB_OK);
             return E_INVALIDARG;
         }
         if (lists == nullptr || !CheckShellList(lists[0])) {
@@ -506,14 +509,16 @@ STDMETHODIMP CIVDShellFolder::GetInfoTip(DWORD, LPWSTR* out) noexcept {
         return E_POINTER;
     }
     *out = nullptr;
-    const std::u16string tip = platform::Utf8ToUtf16(resources::LoadText(resources::IDS_INFO_TIP));
-    const std::size_t bytes = (tip.size() + 1) * sizeof(wchar_t);
-    *out = static_cast<LPWSTR>(::CoTaskMemAlloc(bytes));
-    if (*out == nullptr) {
-        return E_OUTOFMEMORY;
-    }
-    std::memcpy(*out, tip.c_str(), bytes);
-    return S_OK;
+    return ComBoundary("CIVDShellFolder::GetInfoTip", [&]() -> HRESULT {
+        const std::u16string tip = platform::Utf8ToUtf16(resources::LoadText(resources::IDS_INFO_TIP));
+        const std::size_t bytes = (tip.size() + 1) * sizeof(wchar_t);
+        *out = static_cast<LPWSTR>(::CoTaskMemAlloc(bytes));
+        if (*out == nullptr) {
+            return E_OUTOFMEMORY;
+        }
+        std::memcpy(*out, tip.c_str(), bytes);
+        return S_OK;
+    });
 }
 
 STDMETHODIMP CIVDShellFolder::GetInfoFlags(DWORD*) noexcept { return E_NOTIMPL; }

@@ -39,9 +39,42 @@ struct InternetHandle {
   explicit operator bool() const { return h != nullptr; }
 };
 
+// WinHTTP bounds each wait, never a whole exchange: a server that trickles a
+// byte just inside the receive timeout would hold a call forever. The clock
+// gives every wait what is left of the call's total and ends it at the total.
+class CallClock {
+ public:
+  explicit CallClock(const Request& request)
+      : request_(request),
+        deadline_(request.totalTimeoutMs > 0 ? GetTickCount64() + static_cast<ULONGLONG>(request.totalTimeoutMs) : 0) {}
+
+  bool Expired() const { return deadline_ != 0 && GetTickCount64() >= deadline_; }
+
+  // Sets the handle's waits for the next step; false when no time is left.
+  bool Arm(HINTERNET handle) const {
+    if (Expired()) return false;
+    const int connect = Cap(request_.connectTimeoutMs);
+    const int idle = Cap(request_.idleTimeoutMs);
+    return WinHttpSetTimeouts(handle, connect, connect, idle, idle) != FALSE;
+  }
+
+ private:
+  int Cap(int wait) const {
+    if (deadline_ == 0) return wait;
+    const ULONGLONG now = GetTickCount64();
+    const ULONGLONG left = deadline_ > now ? deadline_ - now : 1;
+    return static_cast<int>(std::min<ULONGLONG>(static_cast<ULONGLONG>(wait), left));
+  }
+
+  const Request& request_;
+  const ULONGLONG deadline_;
+};
+
 Error FromLastError() {
   switch (GetLastError()) {
-    case ERROR_WINHTTP_TIMEOUT: return Error::kTimeout;
+    case ERROR_WINHTTP_TIMEOUT:
+    case WSAETIMEDOUT:  // what Wine's stack reports for a receive that timed out
+      return Error::kTimeout;
     case ERROR_WINHTTP_CANNOT_CONNECT:
     case ERROR_WINHTTP_NAME_NOT_RESOLVED: return Error::kConnect;
     case ERROR_WINHTTP_INVALID_URL:
@@ -78,9 +111,8 @@ class WinHttpClient final : public IHttpClient {
                                           parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0));
     if (!req) return FromLastError();
 
-    const int total = request.totalTimeoutMs > 0 ? request.totalTimeoutMs : request.idleTimeoutMs;
-    WinHttpSetTimeouts(req.h, request.connectTimeoutMs, request.connectTimeoutMs, request.idleTimeoutMs,
-                       total > request.idleTimeoutMs ? total : request.idleTimeoutMs);
+    const CallClock clock(request);
+    if (!clock.Arm(req.h)) return Error::kTimeout;
     if (!proxy.host.empty()) {
       std::wstring server = Widen(proxy.host + (proxy.port.empty() ? "" : ":" + proxy.port));
       WINHTTP_PROXY_INFO info{};
@@ -114,6 +146,7 @@ class WinHttpClient final : public IHttpClient {
         if (n < 0) return Error::kAborted;
         if (n == 0) return Error::kTransport;
         DWORD written = 0;
+        if (!clock.Arm(req.h)) return Error::kTimeout;
         if (!WinHttpWriteData(req.h, buffer.data(), static_cast<DWORD>(n), &written)) return FromLastError();
         sent += static_cast<std::uint64_t>(n);
       }
@@ -122,6 +155,7 @@ class WinHttpClient final : public IHttpClient {
       if (!WinHttpWriteData(req.h, request.body.data(), static_cast<DWORD>(request.body.size()), &written))
         return FromLastError();
     }
+    if (!clock.Arm(req.h)) return Error::kTimeout;
     if (!WinHttpReceiveResponse(req.h, nullptr)) return FromLastError();
 
     DWORD status = 0, size = sizeof status;
@@ -143,8 +177,17 @@ class WinHttpClient final : public IHttpClient {
     const bool success = status >= 200 && status < 300;
     std::vector<char> buffer(256 * 1024);
     for (;;) {
+      // Ask what has arrived and read only that: a read of a whole buffer
+      // may wait for the buffer to fill, whatever the clock says.
+      if (!clock.Arm(req.h)) return Error::kTimeout;
+      DWORD available = 0;
+      if (!WinHttpQueryDataAvailable(req.h, &available)) return clock.Expired() ? Error::kTimeout : FromLastError();
+      if (available == 0) break;  // the body is complete
       DWORD got = 0;
-      if (!WinHttpReadData(req.h, buffer.data(), static_cast<DWORD>(buffer.size()), &got)) return FromLastError();
+      const DWORD want = std::min<DWORD>(available, static_cast<DWORD>(buffer.size()));
+      if (!WinHttpReadData(req.h, buffer.data(), want, &got)) {
+        return clock.Expired() ? Error::kTimeout : FromLastError();
+      }
       if (got == 0) break;
       if (success && request.bodySink) {
         if (!request.bodySink(buffer.data(), got)) return Error::kAborted;
