@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "platform/fault.h"
 #include "platform/text.h"
 #include "trace.h"
 
@@ -14,7 +15,7 @@ struct PendingReply {
     std::function<void(const std::string&)> accepted;
 };
 
-void ReplyShareCallback(int code, OprResult*, void* user) {
+void ReplyShareCallback(int code, OprResult*, void* user) noexcept {
     std::unique_ptr<PendingReply> pending(static_cast<PendingReply*>(user));
     if (code != kSdkOk) {
         VD_LOG_ERROR("ReplyShare Fail!");
@@ -22,7 +23,7 @@ void ReplyShareCallback(int code, OprResult*, void* user) {
     }
     if (pending->accepted) {
         for (const std::string& id : pending->catalogIds) {
-            pending->accepted(id);
+            platform::NoThrow("Util::ReplyShareCallback", [&] { pending->accepted(id); });
         }
     }
 }

@@ -3,6 +3,7 @@
 #include <ctime>
 
 #include "platform/clock.h"
+#include "platform/fault.h"
 #include "platform/files.h"
 #include "platform/text.h"
 
@@ -90,7 +91,8 @@ void CLocalLogServer::Flush() { WriteBatch(); }
 void CLocalLogServer::Run() {
   while (!stop_) {
     channel_->WaitForRecords(1000);
-    WriteBatch();
+    // A batch that fails (no memory for its text) is lost; the thread is not.
+    platform::NoThrow("CLocalLogServer::Run", [this] { WriteBatch(); });
   }
 }
 
