@@ -247,7 +247,8 @@ namespace vdcache {
 namespace {
 
 // Readers on other threads while one thread replaces a catalog again and
-// again: every read sees one whole listing, never a mix or a half.
+// again: every read, whole or windowed, sees one whole listing, never a mix
+// of two (the catalogs of one and the contents of the next) or a half.
 TEST(CacheStore, ConcurrentReadersSeeWholeListingsWhileAWriterReplaces) {
   test::TempDir dir;
   CVDCache cache;
@@ -256,8 +257,10 @@ TEST(CacheStore, ConcurrentReadersSeeWholeListingsWhileAWriterReplaces) {
   auto listing = [](int generation) {
     ListResult r;
     r.request.catalogID = "P";
-    for (int i = 0; i < kRows; ++i)
+    for (int i = 0; i < kRows; ++i) {
+      r.catalogs.push_back(test::MakeCatalog("C" + std::to_string(i), "c", std::to_string(generation)));
       r.contents.push_back(test::MakeContent("F" + std::to_string(i), "n", std::to_string(generation)));
+    }
     return r;
   };
   cache.UpdateCache(listing(0));
@@ -265,20 +268,30 @@ TEST(CacheStore, ConcurrentReadersSeeWholeListingsWhileAWriterReplaces) {
   std::atomic<int> torn{0}, reads{0};
   std::vector<std::thread> readers;
   for (int t = 0; t < 3; ++t)
-    readers.emplace_back([&] {
-      while (!done) {
+    readers.emplace_back([&, t] {
+      for (int n = 0; !done; ++n) {
         ListRequest request;
         request.catalogID = "P";
+        if ((n + t) % 2 == 1) {
+          request.startNumber = "0";
+          request.endNumber = std::to_string(2 * kRows);
+        }
         ListResult r;
-        cache.GetDiskFromCache(request, &r);
+        if (request.startNumber == "0") {
+          cache.GetDiskFromCacheEx(request, &r);
+        } else {
+          cache.GetDiskFromCache(request, &r);
+        }
         ++reads;
-        if (r.contents.size() != size_t{kRows}) ++torn;
-        else
-          for (const ContentInfo& c : r.contents)
-            if (c.updateTime != r.contents.front().updateTime) {
-              ++torn;
-              break;
-            }
+        if (r.contents.size() != size_t{kRows} || r.catalogs.size() != size_t{kRows}) {
+          ++torn;
+          continue;
+        }
+        const std::string generation = r.catalogs.front().updatetime;
+        bool mixed = false;
+        for (const CatalogInfo& c : r.catalogs) mixed |= c.updatetime != generation;
+        for (const ContentInfo& c : r.contents) mixed |= c.updateTime != generation;
+        if (mixed) ++torn;
       }
     });
   for (int g = 1; g <= kRounds; ++g) cache.UpdateCache(listing(g));

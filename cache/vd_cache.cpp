@@ -117,6 +117,8 @@ uint32_t CVDCache::GetDiskFromCacheEx(const ListRequest& request, ListResult* re
   if (start == -1 || end == -1) return GetDiskFromCache(request, result);
   int64_t i = 0;
   {
+    // One hold for both walks: a page never mixes the catalogs of one
+    // listing with the contents of the next.
     std::lock_guard<std::mutex> records(m_recordLock);
     if (auto it = m_catalogs.find(request.catalogID); it != m_catalogs.end()) {
       for (const CatalogInfo& c : it->second) {
@@ -125,9 +127,6 @@ uint32_t CVDCache::GetDiskFromCacheEx(const ListRequest& request, ListResult* re
         ++i;
       }
     }
-  }
-  {
-    std::lock_guard<std::mutex> records(m_recordLock);
     if (auto it = m_contents.find(request.catalogID); it != m_contents.end() && i < end) {
       for (const ContentInfo& c : it->second) {
         if (i >= end) break;

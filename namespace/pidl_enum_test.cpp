@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "cache_result.h"
+#include "folder_refresh.h"
 #include "pidl_records.h"
 #include "platform/text.h"
 #include "test_support.h"
@@ -346,6 +347,46 @@ public:
         return 0;
     }
 };
+
+// The listing answers at once, on the caller's thread, like a fast service.
+class ImmediateListingSdk : public ListingSdk {
+public:
+    int ls(const ListRequest& request, SdkCallback<ListResult> callback, void* user) override {
+        ListResult result;
+        const int code = SyncLs(request, &result);
+        result.request = request;
+        callback(code, &result, user);
+        return 0;
+    }
+};
+
+TEST(FolderRefresh, ARenameThatKeepsTheUpdateTimeReachesTheStore) {
+    TempDir dir;
+    ImmediateListingSdk sdk;
+    CVDCache cache(&sdk);
+    ASSERT_EQ(cache.Initialize(1, true, dir.File("cache.db"), "alice"), vdcache::kCacheOk);
+    cache.UpdateCache(Listing(kDocsId, {MakeCatalog(kUser + "C1", "old", "20240101000000")},
+                              {MakeContent(kUser + "F1", "a.txt")}));
+    // The service renamed the catalog and left its update time alone.
+    sdk.listings[kDocsId] = Listing(kDocsId, {MakeCatalog(kUser + "C1", "new", "20240101000000")},
+                                    {MakeContent(kUser + "F1", "a.txt")});
+    const VDPidlMgr mgr;
+    UniquePidl docs = mgr.Own(CreateCatalogPidl(mgr, {platform::Utf8ToUtf16(kDocsId), u"docs", "20240101000000", {}, {}}));
+    UniquePidl file = mgr.Own(CreateContentPidl(mgr, {platform::Utf8ToUtf16(kUser + "F1"), u"a.txt", "20240101000000", "1", {}}));
+    UniquePidl docsFile = mgr.Own(mgr.Concatenate(docs.get(), file.get()));
+    for (PcPidl asked : {docs.get(), docsFile.get()}) {  // the folder itself, or an item in it
+        cache.UpdateCache(Listing(kDocsId, {MakeCatalog(kUser + "C1", "old", "20240101000000")},
+                                  {MakeContent(kUser + "F1", "a.txt")}));
+        RefreshFolderListing(FolderCaches{&cache, nullptr, "alice"}, asked, mgr);
+        ASSERT_TRUE(cache.WaitIdle(10000));
+        ListRequest request;
+        request.catalogID = kDocsId;
+        ListResult stored;
+        cache.GetDiskFromCache(request, &stored);
+        ASSERT_EQ(stored.catalogs.size(), 1u);
+        EXPECT_EQ(stored.catalogs[0].catalogName, "new");
+    }
+}
 
 TEST(PidlEnumCloud, InitOfTheRootListsNodesCatalogsAndContents) {
     TempDir dir;

@@ -7,8 +7,10 @@
 #include <cstring>
 
 #include "com_boundary.h"
+#include "folder_refresh.h"
 #include "login.h"
 #include "message_box.h"
+#include "platform/fault.h"
 #include "platform/text.h"
 #include "share_file_cache.h"
 #include "shell_env.h"
@@ -582,45 +584,14 @@ bool CIVDShellFolder::IsSyncFolder(LPCITEMIDLIST folder, const std::string& cata
 }
 
 void CIVDShellFolder::GetDisk(LPCITEMIDLIST list) noexcept {
-    try {
+    platform::NoThrow("CIVDShellFolder::GetDisk", [&] {
         if (IsEmpty(list) || !CheckShellList(list)) {
             return;
         }
-        const VDPidlMgr& mgr = ShellPidlMgr();
-        UniquePidl folder = mgr.Own(VDPidlMgr::GetItemType(VDPidlMgr::GetLastItem(Bytes(list))) == kKindContent
-                                        ? mgr.CopyAllButLast(Bytes(list))
-                                        : mgr.Copy(Bytes(list)));
-        if (!folder) {
-            return;
-        }
-        const std::string id = platform::WideToAnsi(VDPidlMgr::GetIdString(folder.get()));
-        const std::string account = CVDLogin::GetInstance().GetAccount();
-        if (Util::IsCurRevShareDir(folder.get())) {
-            vdcache::CVDShareFileCache* shares = vdcache::CVDShareFileCache::GetInstance();
-            ShareListRequest request;
-            request.account = account;
-            ShareListResult result;
-            shares->GetDisk(shares->ShareRootKey(), request, &result, false);
-            return;
-        }
-        bool inShare = false;
-        for (PcPidl item = folder.get(); VDPidlMgr::GetByteSize(item) > 0; item = VDPidlMgr::GetNextItem(item)) {
-            inShare |= VDPidlMgr::GetItemType(item) == kKindNode && VDPidlMgr::GetNodeIndex(item) == kNodeReceivedShares;
-        }
-        ListRequest request;
-        request.account = account;
-        request.catalogID = id.empty() ? std::string("00019700101000000001") : id;
-        request.startNumber = request.endNumber = "-1";
-        ListResult result;
-        if (inShare) {
-            request.path = CIVDPidlEnumEx::GetAllPaths(id);
-            vdcache::CVDShareFileCache::GetInstance()->GetSubCatalogList(request, &result, false);
-        } else {
-            vdcache::CVDCache::GetInstance()->GetDisk(request, &result, false, false);
-        }
-    } catch (...) {
-        VD_LOG_ERROR("GetDisk failed");
-    }
+        const FolderCaches caches{vdcache::CVDCache::GetInstance(), vdcache::CVDShareFileCache::GetInstance(),
+                                  CVDLogin::GetInstance().GetAccount()};
+        RefreshFolderListing(caches, Bytes(list), ShellPidlMgr());
+    });
 }
 
 std::u16string CIVDShellFolder::GetTempDirectory() { return CVDLogin::GetInstance().TempFolder(); }
