@@ -12,7 +12,9 @@
 #include <set>
 #include <thread>
 
+#include "cache_paths.h"
 #include "page_walk.h"
+#include "platform/text.h"
 #include "predownload_tbimg.h"
 #include "share_file_cache.h"
 #include "test_support.h"
@@ -359,27 +361,36 @@ TEST(HostileService, AnEndlessTreeStopsAtTheWalkDepth) {
   EXPECT_EQ(sdk.Requests(), kMaxWalkDepth + 1);  // the start and one catalog a level
 }
 
+// A path in the host's separator and code page, from its parts.
+std::string Local(std::initializer_list<std::u16string_view> parts) {
+  std::string path;
+  for (std::u16string_view part : parts) path = JoinAnsiPath(path, platform::WideToAnsi(part));
+  return path;
+}
+
 TEST(HostileService, CatalogAndFileNamesNeverLeaveTheThumbnailFolder) {
   ThumbnailRecords records;
   ThreadPool pool(1);
-  const std::string docs = "/home/u/Documents";
+  const std::string docs = Local({u"home", u"Documents"});
   PreDownloadTbimg thumbnails(nullptr, &records, &pool, docs, "alice", [](const std::string&) { return std::string(); });
-  const std::string base = docs + "/ORLO/alice/DownloadFile/";
   struct Case {
     const char* what;
-    std::string displayPath;
+    std::u16string displayPath;
     std::string folder;  // "" when the catalog gets no thumbnails
   };
   const Case cases[] = {
-      {"plain path", "Veyra云盘\\图片\\2024", base + "Veyra云盘/图片/2024"},
-      {"a parent name", "Veyra云盘\\..\\..\\..\\etc", ""},
-      {"a name of dots", "Veyra云盘\\...", ""},
-      {"a name with a colon and a device", "Veyra云盘\\C:x\\con", base + "Veyra云盘/C_x/_con"},
-      {"trailing dot", "Veyra云盘\\报告.", base + "Veyra云盘/报告"},
+      {"plain path", u"Veyra云盘\\图片\\2024",
+       Local({u"home", u"Documents", u"ORLO", u"alice", u"DownloadFile", u"Veyra云盘", u"图片", u"2024"})},
+      {"a parent name", u"Veyra云盘\\..\\..\\..\\etc", ""},
+      {"a name of dots", u"Veyra云盘\\...", ""},
+      {"a name with a colon and a device", u"Veyra云盘\\C:x\\con",
+       Local({u"home", u"Documents", u"ORLO", u"alice", u"DownloadFile", u"Veyra云盘", u"C_x", u"_con"})},
+      {"trailing dot", u"Veyra云盘\\报告.",
+       Local({u"home", u"Documents", u"ORLO", u"alice", u"DownloadFile", u"Veyra云盘", u"报告"})},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    EXPECT_EQ(thumbnails.GetBreviaryPath(c.displayPath), c.folder);
+    EXPECT_EQ(thumbnails.GetBreviaryPath(platform::WideToAnsi(c.displayPath)), c.folder);
   }
   ListResult listing;
   for (const char* name : {"a.jpg", "b.../../x", "c.con", "d"}) {
@@ -387,11 +398,12 @@ TEST(HostileService, CatalogAndFileNamesNeverLeaveTheThumbnailFolder) {
     content.thumbnailURL = "http://127.0.0.1/t";
     listing.contents.push_back(content);
   }
-  const std::vector<BreviaryItem> items = thumbnails.GenerateBngRUL("Veyra云盘\\图片", listing);
+  const std::vector<BreviaryItem> items = thumbnails.GenerateBngRUL(platform::WideToAnsi(u"Veyra云盘\\图片"), listing);
   std::vector<std::string> paths;
   for (const BreviaryItem& item : items) paths.push_back(item.finalPath);
-  const std::string folder = base + "Veyra云盘/图片/";
-  EXPECT_EQ(paths, (std::vector<std::string>{folder + "IDd", folder + "IDc.con", folder + "IDb._x", folder + "IDa.jpg"}));
+  const std::string folder = Local({u"home", u"Documents", u"ORLO", u"alice", u"DownloadFile", u"Veyra云盘", u"图片"});
+  EXPECT_EQ(paths, (std::vector<std::string>{JoinAnsiPath(folder, "IDd"), JoinAnsiPath(folder, "IDc.con"),
+                                             JoinAnsiPath(folder, "IDb._x"), JoinAnsiPath(folder, "IDa.jpg")}));
 }
 
 }  // namespace

@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <thread>
 
 #include "cache_sql.h"
 #include "test_support.h"
+#include "platform/text.h"
+#include "share_file_cache.h"
+#include "string_table.h"
 #include "vd_cache.h"
 
 namespace vdcache {
@@ -229,15 +233,29 @@ TEST(CacheStore, PagesAppendInListingOrderAndReplaceDropsWhatIsGone) {
 
 TEST(CacheStore, CatalogPathWalksTheIndexUpToTheDiskName) {
   CVDCache cache;
-  cache.SetDiskDisplayName("Disk");
-  cache.AddLocalCatalogInfo("A", {"A", kRootCatalogID});
-  cache.AddLocalCatalogInfo("B", {"B", "A"});
-  cache.AddLocalCatalogInfo("X", {"X", "Y"});
-  cache.AddLocalCatalogInfo("Y", {"", "X"});  // a cycle in bad data must end
-  EXPECT_EQ(cache.GetCatalogPath("B"), "Disk\\A\\B");
-  EXPECT_EQ(cache.GetCatalogPath(""), "Disk\\");
-  EXPECT_EQ(cache.GetCatalogPath("unknown"), "Disk\\");
-  EXPECT_EQ(cache.GetCatalogPath("X"), "Disk\\X");
+  CVDShareFileCache shares;
+  // Both caches start their paths with string 402 in the code page the
+  // catalog names come in, never in another encoding.
+  const std::u16string diskName = platform::Utf8ToUtf16(vd::resources::LoadText(402));
+  EXPECT_EQ(diskName, u"Veyra云盘");
+  EXPECT_EQ(platform::AnsiToWide(cache.GetCatalogPath("")), diskName + u"\\");
+  EXPECT_EQ(platform::AnsiToWide(shares.GetCatalogPath("")), diskName + u"\\");
+  auto fill = [](auto& c) {
+    c.SetDiskDisplayName("Disk");
+    c.AddLocalCatalogInfo("A", {"A", kRootCatalogID});
+    c.AddLocalCatalogInfo("B", {"B", "A"});
+    c.AddLocalCatalogInfo("X", {"X", "Y"});
+    c.AddLocalCatalogInfo("Y", {"", "X"});  // a cycle in bad data must end
+  };
+  fill(cache);
+  fill(shares);
+  for (auto path : {std::function<std::string(const std::string&)>([&](const std::string& id) { return cache.GetCatalogPath(id); }),
+                    std::function<std::string(const std::string&)>([&](const std::string& id) { return shares.GetCatalogPath(id); })}) {
+    EXPECT_EQ(path("B"), "Disk\\A\\B");
+    EXPECT_EQ(path(""), "Disk\\");
+    EXPECT_EQ(path("unknown"), "Disk\\");
+    EXPECT_EQ(path("X"), "Disk\\X");
+  }
 }
 
 }  // namespace

@@ -616,21 +616,13 @@ class CVDShareFileCacheImpl {
     m_paths[id] = info;
   }
   std::string GetCatalogPath(const std::string& id) {
+    std::string path = WalkCatalogPath(id);
+    std::lock_guard<std::mutex> lock(m_diskNameLock);
+    return m_diskName + "\\" + path;
+  }
+  std::string WalkCatalogPath(const std::string& id) {
     std::lock_guard<std::mutex> lock(m_pathLock);
-    std::string path;
-    auto it = m_paths.find(id);
-    if (it != m_paths.end()) {
-      path = it->second.catalogName;
-      std::set<std::string> seen{id};
-      std::string parent = it->second.parentCatalogID;
-      while (!parent.empty() && seen.insert(parent).second) {
-        auto p = m_paths.find(parent);
-        if (p == m_paths.end()) break;
-        if (!p->second.catalogName.empty()) path = p->second.catalogName + "\\" + path;
-        parent = p->second.parentCatalogID;
-      }
-    }
-    return path;
+    return CatalogNamesPath(m_paths, id);
   }
 
   ICloudSdk* m_sdk;
@@ -646,6 +638,8 @@ class CVDShareFileCacheImpl {
   std::set<CacheReceiver> m_pageReceivers;
   std::mutex m_pathLock;
   std::map<std::string, LocalCatalogInfo> m_paths;
+  std::mutex m_diskNameLock;
+  std::string m_diskName = DiskDisplayName();
   std::atomic<uint32_t> m_pagePauseMs{100};
   ListingTracker m_listings;
 };
@@ -714,6 +708,10 @@ void CVDShareFileCache::SetThumbnailPrefetch(IThumbnailPrefetch* prefetch) {
   m_impl->m_settings.SetThumbnails(prefetch);
 }
 void CVDShareFileCache::SetPagePauseMs(uint32_t ms) { m_impl->m_pagePauseMs = ms; }
+void CVDShareFileCache::SetDiskDisplayName(const std::string& name) {
+  std::lock_guard<std::mutex> lock(m_impl->m_diskNameLock);
+  m_impl->m_diskName = name;
+}
 bool CVDShareFileCache::WaitIdle(uint32_t timeoutMs) { return m_impl->m_listings.WaitIdle(timeoutMs); }
 
 }  // namespace vdcache

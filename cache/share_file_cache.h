@@ -54,6 +54,8 @@ class CVDShareFileCache {
   void AddLocalCatalogInfo(const std::string& catalogID, const LocalCatalogInfo& info);
   void SetThumbnailPrefetch(IThumbnailPrefetch* prefetch);
   void SetPagePauseMs(uint32_t ms);
+  // Narrow display name of the cloud disk, the first part of every catalog path.
+  void SetDiskDisplayName(const std::string& name);
   bool WaitIdle(uint32_t timeoutMs);
 
  private:

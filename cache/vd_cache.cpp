@@ -12,6 +12,8 @@
 #include "contact_file.h"
 #include "page_walk.h"
 #include "platform/fault.h"
+#include "platform/text.h"
+#include "string_table.h"
 #include "service/sql_ptr.h"
 #include "trace.h"
 
@@ -25,12 +27,16 @@ struct CVDCache::Listing {
   int depth;                        // below the prefetch's start
 };
 
+std::string DiskDisplayName() {
+  return platform::WideToOem(platform::Utf8ToUtf16(vd::resources::LoadText(vd::resources::IDS_DISK_DISPLAY_NAME)));
+}
+
 CVDCache* CVDCache::GetInstance() {
   static CVDCache* instance = new CVDCache();  // lives until the module unloads
   return instance;
 }
 
-CVDCache::CVDCache(ICloudSdk* sdk) : m_sdk(sdk), m_diskName(reinterpret_cast<const char*>(u8"Veyra云盘")) {}
+CVDCache::CVDCache(ICloudSdk* sdk) : m_sdk(sdk), m_diskName(DiskDisplayName()) {}
 
 CVDCache::~CVDCache() {
   // A callback still running would touch this object; wait for the last one.
@@ -215,22 +221,27 @@ uint32_t CVDCache::DeleteRecordById(const std::string& parentID, const std::vect
   return kCacheOk;
 }
 
+std::string CatalogNamesPath(const std::map<std::string, LocalCatalogInfo>& index, const std::string& catalogID) {
+  std::string path;
+  auto it = index.find(catalogID);
+  if (it == index.end()) return path;
+  path = it->second.catalogName;
+  std::set<std::string> seen{catalogID};
+  std::string parent = it->second.parentCatalogID;
+  while (!parent.empty() && seen.insert(parent).second) {
+    auto p = index.find(parent);
+    if (p == index.end()) break;
+    if (!p->second.catalogName.empty()) path = p->second.catalogName + "\\" + path;
+    parent = p->second.parentCatalogID;
+  }
+  return path;
+}
+
 std::string CVDCache::GetCatalogPath(const std::string& catalogID) {
   std::string path;
   {
     std::lock_guard<std::mutex> lock(m_pathLock);
-    auto it = m_catalogPaths.find(catalogID);
-    if (it != m_catalogPaths.end()) {
-      path = it->second.catalogName;
-      std::set<std::string> seen{catalogID};
-      std::string parent = it->second.parentCatalogID;
-      while (!parent.empty() && seen.insert(parent).second) {
-        auto p = m_catalogPaths.find(parent);
-        if (p == m_catalogPaths.end()) break;
-        if (!p->second.catalogName.empty()) path = p->second.catalogName + "\\" + path;
-        parent = p->second.parentCatalogID;
-      }
-    }
+    path = CatalogNamesPath(m_catalogPaths, catalogID);
   }
   std::lock_guard<std::mutex> lock(m_diskNameLock);
   return m_diskName + "\\" + path;

@@ -59,6 +59,12 @@ enum class ShareUserLoad {
   Failed,   // no load could be started
 };
 
+// String 402 in the OEM code page: the first part of every catalog path.
+std::string DiskDisplayName();
+// The names from the top of the index down to the catalog, joined by "\";
+// a cycle in the index ends the walk.
+std::string CatalogNamesPath(const std::map<std::string, LocalCatalogInfo>& index, const std::string& catalogID);
+
 class CVDCache {
  public:
   static CVDCache* GetInstance();

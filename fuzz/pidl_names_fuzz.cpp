@@ -33,6 +33,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::Require(buffer[length] == u'#');  // never past the caller's length
 
     const std::u16string path = vd::VDPidlMgr::GetPathForLog(list.get());
-    fuzz::Require(path.compare(0, vd::kCloudRootName.size(), vd::kCloudRootName) == 0);
+    fuzz::Require(path.compare(0, vd::CloudRootName().size(), vd::CloudRootName()) == 0);
     return 0;
 }

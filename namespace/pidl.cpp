@@ -4,6 +4,10 @@
 #include <bit>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+
+#include "platform/text.h"
+#include "string_table.h"
 
 namespace vd {
 
@@ -151,11 +155,12 @@ std::size_t CopyElementId(PcPidl e, char16_t* out, std::size_t cap) noexcept {
 
 bool FirstNameIsRoot(PcPidl e) noexcept {
     const FieldString name = MeasureName(e);
-    if (name.chars != kCloudRootName.size()) {
+    const std::u16string_view root = CloudRootName();
+    if (name.chars != root.size()) {
         return false;
     }
     for (std::size_t i = 0; i < name.chars; ++i) {
-        if (CharAt(e, kOffName + 2 * i) != kCloudRootName[i]) {
+        if (CharAt(e, kOffName + 2 * i) != root[i]) {
             return false;
         }
     }
@@ -181,6 +186,11 @@ void CopyOut(std::u16string_view text, char16_t* buffer, std::size_t length) noe
 }
 
 }  // namespace
+
+std::u16string_view CloudRootName() noexcept {
+    static const std::u16string name = platform::Utf8ToUtf16(resources::LoadText(resources::IDS_VD_ROOT_NAME));
+    return name;
+}
 
 PidlAllocator& MallocPidlAllocator() noexcept {
     static MallocAllocator alloc;
@@ -596,7 +606,7 @@ HResult VDPidlMgr::GetDetailText(PcPidl list, int column, char16_t* buffer, std:
 }
 
 std::u16string VDPidlMgr::GetPathForLog(PcPidl list) {
-    std::u16string path(kCloudRootName);
+    std::u16string path(CloudRootName());
     bool first = true;
     for (PcPidl e = FirstItem(list); e != nullptr && ReadCb(e) >= kMinValidCb; e = FirstItem(e + ReadCb(e))) {
         const bool skip = first && FirstNameIsRoot(e);
@@ -640,7 +650,7 @@ PidlPtr AddMyFilePidl(const VDPidlMgr& mgr, PcPidl list) noexcept {
     if (e != nullptr && IdContainsRoot(e)) {
         return mgr.Copy(list);
     }
-    UniquePidl root = mgr.Own(mgr.CreateNode(kNodeCloudRoot, kCloudRootName));
+    UniquePidl root = mgr.Own(mgr.CreateNode(kNodeCloudRoot, CloudRootName()));
     if (!root) {
         return nullptr;
     }

@@ -106,8 +106,9 @@ inline constexpr std::uint32_t kStateSyncedSharedLink = 0x80000008u;
 inline constexpr std::uint32_t kStateSyncedShared3 = 0x80000009u;
 
 inline constexpr std::u16string_view kRootCatalogId = u"00019700101000000001";
-// Display name of the cloud disk root node and first part of display paths.
-inline constexpr std::u16string_view kCloudRootName = u"Veyra云盘";
+// Display name of the cloud disk root node and first part of display paths
+// (string 109).
+std::u16string_view CloudRootName() noexcept;
 
 // Catalog ID of a fixed node; "" for indexes without one.
 std::u16string_view FixedNodeCatalogId(std::int32_t index) noexcept;

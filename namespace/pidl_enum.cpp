@@ -10,6 +10,7 @@
 #include "cache_result.h"
 #include "cloud_sdk_records.h"
 #include "pidl_records.h"
+#include "platform/clock.h"
 #include "platform/text.h"
 #include "trace.h"
 #include "share_file_cache.h"
@@ -351,9 +352,9 @@ void CIVDPidlEnumEx::AddShareFilePidls(PcPidl folder, int shareMode, std::uint32
     VD_TRACE("CIVDPidlEnumEx::AddShareFilePidls");
     try {
         if (shareMode == 1) {
-            VD_LOG_DEBUG("GetShareList函数开始时间：%d毫秒", 0);
+            VD_LOG_DEBUG("GetShareList函数开始时间：%d毫秒", static_cast<int>(platform::TickCountMs()));
             GetShareFile(flags, cacheOnly, first, last, atEnd);
-            VD_LOG_DEBUG("GetShareList函数结束时间：%d毫秒", 0);
+            VD_LOG_DEBUG("GetShareList函数结束时间：%d毫秒", static_cast<int>(platform::TickCountMs()));
             // Only a load that could not start is a failure: one in flight
             // brings the names with its notice.
             if (m_env.cache->LoadShareUser() == vdcache::ShareUserLoad::Failed) {

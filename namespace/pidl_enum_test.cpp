@@ -101,7 +101,7 @@ protected:
     }
 
     UniquePidl DocsFolder() {
-        UniquePidl root = mgr_.Own(mgr_.CreateNode(kNodeCloudRoot, kCloudRootName));
+        UniquePidl root = mgr_.Own(mgr_.CreateNode(kNodeCloudRoot, CloudRootName()));
         const std::u16string id = platform::Utf8ToUtf16(kDocsId);
         UniquePidl docs = mgr_.Own(mgr_.Create(kKindCatalog, u"docs", id, 0, 0, 0, std::nullopt, 0));
         return mgr_.Own(mgr_.Concatenate(root.get(), docs.get()));

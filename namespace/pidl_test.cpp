@@ -185,7 +185,7 @@ TEST(Pidl, AllocatorAndCreateLimits) {
 }
 
 TEST(Pidl, ListOperations) {
-    UniquePidl root = Node(4, vd::kCloudRootName);
+    UniquePidl root = Node(4, vd::CloudRootName());
     UniquePidl docs = Cat(u"docs");
     UniquePidl file = File(u"a.txt", 77);
     UniquePidl list = Join({root.get(), docs.get(), file.get()});
@@ -253,7 +253,7 @@ TEST(Pidl, NameAndId) {
     const std::u16string id33 = u"0123456789abcdefghijklmnopqrstuvw";
     UniquePidl cat = Own(kMgr.Create(1, u"docs", id33 + u"XYZ", 0, 0, 0, std::nullopt, 0));
     UniquePidl n2 = Node(2, u"短彩信");
-    UniquePidl n4 = Node(4, vd::kCloudRootName);
+    UniquePidl n4 = Node(4, vd::CloudRootName());
     UniquePidl n10 = Node(10, u"收到的分享");
     UniquePidl n99 = Node(99, u"?");
     UniquePidl list = Join({n4.get(), cat.get()});
@@ -297,7 +297,7 @@ TEST(Pidl, NameAndId) {
     // GetName: first element, cut to length - 1; 1 and empty when invalid.
     std::array<char16_t, 300> buf;
     EXPECT_EQ(VDPidlMgr::GetName(list.get(), buf.data(), buf.size()), 0);
-    EXPECT_EQ(std::u16string(buf.data()), vd::kCloudRootName);
+    EXPECT_EQ(std::u16string(buf.data()), vd::CloudRootName());
     EXPECT_EQ(VDPidlMgr::GetName(cat.get(), buf.data(), 3), 0);
     EXPECT_EQ(std::u16string(buf.data()), u"do");
     UniquePidl name259 = File(std::u16string(259, u'n'));
@@ -316,7 +316,7 @@ TEST(Pidl, NameAndId) {
 }
 
 TEST(Pidl, FullNameAndLogPath) {
-    UniquePidl root = Node(4, vd::kCloudRootName);
+    UniquePidl root = Node(4, vd::CloudRootName());
     UniquePidl docs = Cat(u"docs");
     UniquePidl file = File(u"a.txt");
     UniquePidl bad = File(std::u16string(260, u'z'));
@@ -442,7 +442,7 @@ TEST(Pidl, SizeText) {
 }
 
 TEST(Pidl, Predicates) {
-    UniquePidl n4 = Node(4, vd::kCloudRootName);
+    UniquePidl n4 = Node(4, vd::CloudRootName());
     UniquePidl n10 = Node(10, u"收到的分享");
     UniquePidl n5 = Node(5, u"手机图片");
     UniquePidl share = Cat(u"shared");

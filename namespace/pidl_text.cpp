@@ -1,6 +1,7 @@
 // Size and time texts of the detail columns and the time and size fields of
 // cloud records. The C library's local-time functions share hidden state, so
 // every call goes through one lock.
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <mutex>
@@ -8,6 +9,8 @@
 
 #include "pidl.h"
 #include "pidl_records.h"
+#include "platform/text.h"
+#include "string_table.h"
 
 namespace vd {
 
@@ -24,12 +27,6 @@ std::u16string Widen(const char* ascii) {
         out += static_cast<char16_t>(static_cast<unsigned char>(*ascii));
     }
     return out;
-}
-
-std::u16string Number(int value, int width = 0) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%0*d", width, value);
-    return Widen(buf);
 }
 
 }  // namespace
@@ -49,7 +46,7 @@ std::u16string FormatSizeText(std::uint64_t bytes) {
     return Widen(buf);
 }
 
-// "%d年%d月%d日 %d:%02d" of the local time.
+// String 197 ("%d年%d月%d日 %d:%02d") of the local time.
 std::u16string FormatTimeText(std::int64_t time) {
     std::tm local{};
     {
@@ -61,8 +58,15 @@ std::u16string FormatTimeText(std::int64_t time) {
         }
         local = *p;
     }
-    return Number(local.tm_year + 1900) + u"年" + Number(local.tm_mon + 1) + u"月" + Number(local.tm_mday) + u"日 " +
-           Number(local.tm_hour) + u":" + Number(local.tm_min, 2);
+    // The table's texts are literals: the format ends with its zero.
+    const std::string_view format = resources::LoadText(resources::IDS_DATE_FORMAT);
+    char buf[96];
+    const int n = std::snprintf(buf, sizeof buf, format.data(), local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+                                local.tm_hour, local.tm_min);
+    if (n <= 0) {
+        return {};
+    }
+    return platform::Utf8ToUtf16(std::string_view(buf, std::min<std::size_t>(static_cast<std::size_t>(n), sizeof buf - 1)));
 }
 
 std::int64_t ParseUpdateTime(std::string_view text) noexcept {

@@ -38,6 +38,7 @@ constexpr Entry kTable[] = {
     {IDS_COLUMN_SHARER, "分享人"},
     {IDS_SHARE_USERS_FAILED, "获取联系人列表失败，请稍后重试！"},
     {IDS_SHARE_LIST_FAILED, "获取云端目录失败，请稍后重试！"},
+    {IDS_DISK_DISPLAY_NAME, "Veyra云盘"},
 };
 
 static_assert(std::is_sorted(std::begin(kTable), std::end(kTable), [](const Entry& a, const Entry& b) { return a.id < b.id; }));

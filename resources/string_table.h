@@ -30,6 +30,7 @@ enum StringId : int {
   IDS_COLUMN_SHARER = 241,
   IDS_SHARE_USERS_FAILED = 252,
   IDS_SHARE_LIST_FAILED = 256,
+  IDS_DISK_DISPLAY_NAME = 402,  // first part of every catalog path, in the OEM code page
 };
 
 // The text of `id`, or an empty view for a number the table does not hold.

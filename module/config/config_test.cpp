@@ -166,6 +166,20 @@ TEST(Settings, SetupFolderFromTheRightKey) {
   reg.DeleteTree(root, u"SOFTWARE\\Larkmere");
 }
 
+TEST(Settings, NetworkStateFromTheClientsValue) {
+  auto& reg = platform::SystemRegistry();
+  const auto root = platform::RegRoot::CurrentUser;
+  const std::u16string key = u"SOFTWARE\\Larkmere\\ORLO";
+  reg.DeleteValue(root, key, u"NetStateChange");
+  EXPECT_TRUE(IsNetworkAvailable(reg)) << "no word from the client: available";
+  const std::pair<uint32_t, bool> states[] = {{0xFFFFFFFFu, false}, {1, true}, {0, true}, {0xFFFFFFFEu, true}};
+  for (const auto& [state, available] : states) {
+    ASSERT_EQ(reg.SetDword(root, key, u"NetStateChange", state), platform::kOk);
+    EXPECT_EQ(IsNetworkAvailable(reg), available) << state;
+  }
+  reg.DeleteValue(root, key, u"NetStateChange");
+}
+
 TEST(StringTable, TextsByNumber) {
   using namespace vd::resources;
   EXPECT_EQ(LoadText(IDS_VD_DISPLAY_NAME), "Veyra云盘");
@@ -173,6 +187,7 @@ TEST(StringTable, TextsByNumber) {
   EXPECT_EQ(LoadText(IDS_NODE_RECEIVED_SHARES), "收到的分享");
   EXPECT_EQ(LoadText(IDS_DATE_FORMAT), "%d年%d月%d日 %d:%02d");
   EXPECT_EQ(LoadText(IDS_CAPTION), "提示");
+  EXPECT_EQ(LoadText(IDS_DISK_DISPLAY_NAME), "Veyra云盘");
   EXPECT_TRUE(LoadText(100).empty());
   EXPECT_TRUE(LoadText(-1).empty());
 }

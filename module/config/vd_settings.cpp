@@ -49,4 +49,9 @@ std::optional<std::u16string> ReadSetupFolder(platform::IRegistry& registry, boo
   return value;
 }
 
+bool IsNetworkAvailable(platform::IRegistry& registry) {
+  const auto state = registry.GetDword(platform::RegRoot::CurrentUser, u"SOFTWARE\\Larkmere\\ORLO", u"NetStateChange");
+  return !state || *state != 0xFFFFFFFFu;
+}
+
 }  // namespace vd::config

@@ -39,4 +39,9 @@ bool IsUploadFiltered(std::u16string_view file_name, std::u16string_view filter_
 // HKLM "setup" value: the install folder, at most 520 bytes.
 std::optional<std::u16string> ReadSetupFolder(platform::IRegistry& registry, bool is_64bit_processor);
 
+// The desktop client's word on the network: HKCU "SOFTWARE\Larkmere\ORLO"
+// "NetStateChange"; 0xFFFFFFFF means no network, anything else (a missing
+// value too) that it is there.
+bool IsNetworkAvailable(platform::IRegistry& registry);
+
 }  // namespace vd::config

@@ -177,6 +177,14 @@ TEST(Registration, InstallForTheUserOnlyWithTheExactWord) {
   EXPECT_EQ(persist->GetClassID(&reported), S_OK);
   EXPECT_TRUE(IsEqualCLSID(reported, folder));
   EXPECT_EQ(persist->GetClassID(nullptr), E_POINTER);
+  // Before any Initialize the folder has no place in the namespace: no
+  // list, and a failure a caller cannot mistake for one.
+  IPersistFolder2* located = nullptr;
+  ASSERT_EQ(persist->QueryInterface(IID_IPersistFolder2, reinterpret_cast<void**>(&located)), S_OK);
+  LPITEMIDLIST list = reinterpret_cast<LPITEMIDLIST>(1);
+  EXPECT_EQ(located->GetCurFolder(&list), E_FAIL);
+  EXPECT_EQ(list, nullptr);
+  located->Release();
   IUnknown* aggregated = nullptr;
   EXPECT_EQ(factory->CreateInstance(persist, IID_IUnknown, reinterpret_cast<void**>(&aggregated)),
             CLASS_E_NOAGGREGATION);

@@ -172,8 +172,10 @@ void ShellEnv::ShellNimbraView(int nodeIndex, HWND window) {
             platform::SystemProfile().WriteString(settings, u"Pandrel", u"NewFunctionMsg", u"0");
         }
     }
-    if (platform::WindowExists(kPageHelperWindowName)) {
-        platform::SendCopyData(kPageHelperWindowName, NIMBRA_PAGE_REQUEST, EncodeRecordText(page), 1000);
+    // Opening a page: the network first, then the page program, then its
+    // window if it runs, else the program itself.
+    if (!config::IsNetworkAvailable(platform::SystemRegistry())) {
+        ui::ShowMessage(window, resources::IDS_NETWORK_UNAVAILABLE);
         return;
     }
     const std::u16string helper = ModuleParent() + u"\\mhost.exe";
@@ -181,7 +183,13 @@ void ShellEnv::ShellNimbraView(int nodeIndex, HWND window) {
         ui::ShowMessage(window, resources::IDS_NO_CLIENT);
         return;
     }
-    std::u16string parameters = std::u16string(page) + u" " + *login + u";";
+    if (platform::WindowExists(kPageHelperWindowName)) {
+        platform::SendCopyData(kPageHelperWindowName, NIMBRA_PAGE_REQUEST, EncodeRecordText(page), 1000);
+        return;
+    }
+    // The sign-in value and ";" lead; the page follows; the messages page
+    // ends with ";" and the pass id.
+    std::u16string parameters = *login + u";" + page;
     if (nodeIndex == kNodeMessages) {
         parameters += u";" + CVDLogin::GetInstance().GetPassID();
     }

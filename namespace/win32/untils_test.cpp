@@ -5,9 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <functional>
 #include <mutex>
 #include <optional>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -17,7 +21,9 @@
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/text.h"
+#include "message_box.h"
 #include "shell_env.h"
+#include "vd_module.h"
 
 namespace vd {
 namespace {
@@ -195,23 +201,94 @@ TEST(Untils, TheClientHearsOfDoubleClickUploadsAndPageRequests) {
         EXPECT_EQ(records[i].second, EncodeRecordText(path)) << i;
     }
 
-    // Pages of the fixed nodes: calendar to the client's window, contacts to its page helper.
-    Collector helper(kPageHelperWindowName);
-    ASSERT_NE(helper.window, nullptr);
+}
+
+// Records the message boxes the product would show.
+class Boxes final : public ui::IMessageBoxes {
+public:
+    Boxes() { ui::SetMessageBoxes(this); }
+    ~Boxes() { ui::SetMessageBoxes(nullptr); }
+    int Show(HWND, std::u16string_view text, std::u16string_view, UINT) override {
+        shown.emplace_back(text);
+        return IDOK;
+    }
+    std::vector<std::u16string> shown;
+};
+
+std::u16string Folder(const std::u16string& path) { return path.substr(0, path.find_last_of(u"\\/") + 1); }
+
+TEST(Untils, FixedNodePagesGoToTheClientAfterTheNetworkAndThePageProgram) {
+    Collector client(kClientWindowName);
+    ASSERT_NE(client.window, nullptr) << "another client window is up";
     platform::IRegistry& reg = platform::SystemRegistry();
-    ASSERT_EQ(reg.SetString(platform::RegRoot::CurrentUser, u"SOFTWARE\\Larkmere", u"RCSLoginInfo", u"alice;t;o"),
-              platform::kOk);
-    ShellEnv::ShellNimbraView(kNodeCalendar, nullptr);
-    ShellEnv::ShellNimbraView(kNodeContacts, nullptr);
-    reg.DeleteValue(platform::RegRoot::CurrentUser, u"SOFTWARE\\Larkmere", u"RCSLoginInfo");
-    ShellEnv::ShellNimbraView(kNodeContacts, nullptr);  // signed out: nothing is asked
-    const auto pages = client.Take();
-    ASSERT_EQ(pages.size(), 1u);
-    EXPECT_EQ(pages[0].first, NIMBRA_PAGE_REQUEST);
-    EXPECT_EQ(pages[0].second, EncodeRecordText(u"calender"));
-    const auto helped = helper.Take();
-    ASSERT_EQ(helped.size(), 1u);
-    EXPECT_EQ(helped[0].second, EncodeRecordText(u"contact"));
+    const std::u16string larkmere = u"SOFTWARE\\Larkmere", orlo = u"SOFTWARE\\Larkmere\\ORLO";
+    // The module's parent folder is a scratch folder that may hold the page program.
+    const std::u16string scratch = Folder(platform::ExecutablePath()) + u"nimbra_view_scratch";
+    platform::IFileSystem& files = platform::SystemFileSystem();
+    files.CreateDirectories(scratch);
+    const std::u16string mhost = scratch + u"\\mhost.exe", args = scratch + u"\\mhost_args.txt";
+    files.RemoveFile(mhost);
+    files.RemoveFile(args);
+    std::copy_n(reinterpret_cast<const wchar_t*>(scratch.c_str()), scratch.size() + 1, VDModule::Instance().m_parentFolder);
+    HWND owner = ::CreateWindowW(L"STATIC", L"owner", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(owner, nullptr);
+    Boxes boxes;
+
+    struct Step {
+        const char* what;
+        std::function<void()> arrange;
+        int node;
+        std::vector<std::u16string> boxes;
+        std::vector<std::string> clientPages, helperPages;
+    };
+    std::unique_ptr<Collector> helper;
+    const std::vector<Step> steps = {
+        {"signed out: nothing at all", [&] { reg.DeleteValue(platform::RegRoot::CurrentUser, larkmere, u"RCSLoginInfo"); },
+         kNodeContacts, {}, {}, {}},
+        {"calendar: the client's window", [&] {
+             reg.SetString(platform::RegRoot::CurrentUser, larkmere, u"RCSLoginInfo", u"alice;t;o");
+         }, kNodeCalendar, {}, {EncodeRecordText(u"calender")}, {}},
+        {"no network: a box and nothing asked", [&] {
+             reg.SetDword(platform::RegRoot::CurrentUser, orlo, u"NetStateChange", 0xFFFFFFFFu);
+         }, kNodeContacts, {u"网络不可用，请稍后再试！"}, {}, {}},
+        {"network back, no page program: a box", [&] {
+             reg.DeleteValue(platform::RegRoot::CurrentUser, orlo, u"NetStateChange");
+         }, kNodeContacts, {u"未发现Veyra客户端"}, {}, {}},
+        {"page program and its window: the window", [&] {
+             std::string program;
+             files.ReadFile(Folder(platform::ExecutablePath()) + u"mhost_stub.exe", program);
+             files.WriteFileAtomic(mhost, program);
+             helper = std::make_unique<Collector>(kPageHelperWindowName);
+         }, kNodeContacts, {}, {}, {EncodeRecordText(u"contact")}},
+        {"page program without its window: started", [&] { helper.reset(); }, kNodeMessages, {}, {}, {}},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        step.arrange();
+        boxes.shown.clear();
+        ShellEnv::ShellNimbraView(step.node, owner);
+        EXPECT_EQ(boxes.shown, step.boxes);
+        std::vector<std::string> pages;
+        for (const auto& [code, bytes] : client.Take()) pages.push_back(bytes);
+        EXPECT_EQ(pages, step.clientPages);
+        if (helper) {
+            pages.clear();
+            for (const auto& [code, bytes] : helper->Take()) {
+                EXPECT_EQ(code, NIMBRA_PAGE_REQUEST);
+                pages.push_back(bytes);
+            }
+            EXPECT_EQ(pages, step.helperPages);
+        }
+    }
+    // The started program got the sign-in value and ";" first, then the page,
+    // then ";" and the pass id (none here: nobody signed in to the library).
+    std::string line;
+    for (int i = 0; i < 300 && files.ReadFile(args, line) != platform::kOk; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_TRUE(line.ends_with(" alice;t;o;message;")) << line;
+    reg.DeleteValue(platform::RegRoot::CurrentUser, larkmere, u"RCSLoginInfo");
+    ::DestroyWindow(owner);
 }
 
 }  // namespace

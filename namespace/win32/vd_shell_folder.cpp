@@ -204,9 +204,13 @@ STDMETHODIMP CIVDShellFolder::GetIDList(LPITEMIDLIST* out) noexcept {
     if (out == nullptr) {
         return E_POINTER;
     }
+    *out = nullptr;
     LPCITEMIDLIST root = ShellEnv::RootList();
+    if (root == nullptr) {
+        return E_FAIL;  // not initialized: the folder has no place in the namespace yet
+    }
     *out = m_pidl != nullptr ? ::ILCombine(root, m_pidl) : ::ILClone(root);
-    return *out != nullptr || root == nullptr ? S_OK : E_OUTOFMEMORY;
+    return *out != nullptr ? S_OK : E_OUTOFMEMORY;
 }
 
 STDMETHODIMP CIVDShellFolder::ParseDisplayName(HWND, IBindCtx*, LPWSTR, ULONG*, LPITEMIDLIST* out, ULONG*) noexcept {
@@ -491,7 +495,7 @@ STDMETHODIMP CIVDShellFolder::GetDisplayNameOf(LPCITEMIDLIST list, SHGDNF flags,
         std::u16string text = forParsing ? GetTempDirectory() : displayName;
         text += u"\\";
         std::u16string full = FullName(list);
-        const std::u16string rootPrefix = std::u16string(kCloudRootName) + u"\\";
+        const std::u16string rootPrefix = std::u16string(CloudRootName()) + u"\\";
         if (full.starts_with(rootPrefix) && ShellEnv::IsHostInExplorer()) {
             full.erase(0, rootPrefix.size());
         }

@@ -29,6 +29,7 @@ std::string FromWide(unsigned cp, std::u16string_view in) {
 unsigned AnsiCodePage() { return ::GetACP(); }
 std::u16string AnsiToWide(std::string_view ansi) { return ToWide(CP_THREAD_ACP, ansi); }
 std::string WideToAnsi(std::u16string_view wide) { return FromWide(CP_THREAD_ACP, wide); }
+std::string WideToOem(std::u16string_view wide) { return FromWide(CP_OEMCP, wide); }
 std::u16string Utf8ToWide(std::string_view utf8) { return Utf8ToUtf16(utf8); }
 std::string WideToUtf8(std::u16string_view wide) { return Utf16ToUtf8(wide); }
 

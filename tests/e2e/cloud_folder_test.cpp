@@ -136,6 +136,8 @@ protected:
         for (const char* name : {"Pandrel64.dll", "CorbelSdk64.dll", "misc64.dll"}) {
             fs::copy_file(bin / name, s_install / "Shell" / name, fs::copy_options::overwrite_existing);
         }
+        // The client's page program, found next to it before its window is asked.
+        fs::copy_file(bin / "mhost_stub.exe", s_install / "mhost.exe", fs::copy_options::overwrite_existing);
         corbel::test::WriteSdkConfig(s_install, s_port);
         // A first sign-in on this machine: no cache from an earlier run.
         wchar_t documents[MAX_PATH];

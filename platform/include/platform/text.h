@@ -12,6 +12,8 @@ unsigned AnsiCodePage();
 
 std::u16string AnsiToWide(std::string_view ansi);
 std::string WideToAnsi(std::u16string_view wide);
+// The OEM code page (the console's; 936 on the product's home systems too).
+std::string WideToOem(std::u16string_view wide);
 std::u16string Utf8ToWide(std::string_view utf8);
 std::string WideToUtf8(std::u16string_view wide);
 
