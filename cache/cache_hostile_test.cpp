@@ -349,6 +349,37 @@ TEST(HostileService, WholeTreePrefetchListsEachCatalogOnce) {
   }
 }
 
+TEST(ShareCache, ModeTwoListsOneLevelBelowAndTheShareListReadsByWindow) {
+  // The share list holds R and S; R holds A, A holds B.
+  const std::map<std::string, std::vector<std::string>> tree = {
+      {"<shares>", {"R", "S"}}, {"R", {"A"}}, {"A", {"B"}}, {"B", {}}, {"S", {}}};
+  HostileSdk sdk(Tree(tree));
+  CVDShareFileCache cache(&sdk);
+  cache.Initialize(2, false, "", "alice");
+  // Read at once: the share list, then each shared catalog once, no deeper.
+  ShareListResult shares;
+  ASSERT_EQ(cache.GetDisk("K", {}, &shares, true), kCacheOk);
+  ASSERT_TRUE(cache.WaitIdle(30000));
+  sdk.JoinAll();
+  EXPECT_EQ(sdk.RequestsByCatalog(), (std::map<std::string, int>{{"<shares>", 1}, {"R", 1}, {"S", 1}}));
+  // A catalog inside a share read at once: its children one level down.
+  ListResult inR;
+  ASSERT_EQ(cache.GetSubCatalogList(Whole("R"), &inR, true), kCacheOk);
+  ASSERT_TRUE(cache.WaitIdle(30000));
+  sdk.JoinAll();
+  EXPECT_EQ(sdk.RequestsByCatalog(), (std::map<std::string, int>{{"<shares>", 1}, {"A", 1}, {"R", 2}, {"S", 1}}));
+  ListResult inA;
+  cache.GetSubCatalogFromCache(Whole("A"), &inA);
+  ASSERT_EQ(inA.catalogs.size(), 1u);
+  EXPECT_EQ(inA.catalogs[0].catalogID, "B");
+  // The share list by window, from the store, while it refreshes behind.
+  ShareListResult second;
+  ASSERT_EQ(cache.GetDiskEx("K", {}, "1", "2", &second, false), kCacheOk);
+  ASSERT_EQ(second.shares.size(), 1u);
+  EXPECT_EQ(second.shares[0].catalog.catalogID, "S");
+  ASSERT_TRUE(cache.WaitIdle(30000));
+}
+
 TEST(HostileService, AnEndlessTreeStopsAtTheWalkDepth) {
   // Every catalog has one child never seen before, forever.
   std::atomic<int> next{0};

@@ -357,13 +357,15 @@ class CVDShareFileCacheImpl {
     return StartShareListing(kShareRootKey, templ, &FetchShareCatalogCb);
   }
 
-  uint32_t GetDisk(const std::string& key, const ShareListRequest& templ, ShareListResult* result, bool synchronous) {
+  // The share list, cache first; a window ("-1" for all) shapes the store read.
+  uint32_t GetDisk(const std::string& key, const ShareListRequest& templ, const std::string& startNumber,
+                   const std::string& endNumber, ShareListResult* result, bool synchronous) {
     VD_TRACE("CVDShareFileCache::GetDisk");
     SetRootKey(key);
     const CacheSettings settings = GetSettings();
     if (!settings.loaded) return kCacheNotLoaded;
     if (settings.mode != 0 && !synchronous) {
-      GetDiskFromCache(key, result);
+      GetDiskFromCacheEx(key, startNumber, endNumber, result);
       return StartShareListing(key, templ, &GetDiskCb);
     }
     ShareListRequest request = MakeShareRequest(templ);
@@ -371,6 +373,10 @@ class CVDShareFileCacheImpl {
     if (!sdk || sdk->GetShareList(request, result, nullptr, nullptr) != 0) return kCacheListFailed;
     const uint32_t rc = ShareRemain(request, result);
     Replace(key, result->shares, false);
+    if (settings.mode == 2) {
+      for (const ShareEntry& e : result->shares)
+        if (e.HasCatalog()) PrefetchSubCatalog(e.catalog.path, e.catalog.catalogID);
+    }
     return rc;
   }
 
@@ -506,6 +512,7 @@ class CVDShareFileCacheImpl {
       }
     }
     RemovePending(id);
+    if (ok && notify && GetSettings().mode == 2) DoPrefetchSubCatalog(whole, l->request.path);
     if (ok && l->tree)
       for (const CatalogInfo& c : whole.catalogs) {
         if (!l->tree->Visit(c.catalogID, l->depth + 1)) continue;  // seen before, too deep, or the walk is full
@@ -559,7 +566,24 @@ class CVDShareFileCacheImpl {
     const uint32_t rc = SubRemain(own, result);
     result->request = own;
     Replace(request.catalogID, NodesOf(*result, SharerOf(request.catalogID)), false);
+    if (settings.mode == 2) DoPrefetchSubCatalog(*result, request.path);
     return rc;
+  }
+
+  // Mode 2: the catalogs one level below a listed one are listed too, in the
+  // background and without notices.
+  uint32_t PrefetchSubCatalog(const std::string& path, const std::string& catalogID) {
+    if (!m_settings.Loaded()) return kCacheNotLoaded;
+    return StartSub(catalogID, path, &PrefetchSubCatalogCb);
+  }
+  void DoPrefetchSubCatalog(const ListResult& listing, const std::string& path) {
+    for (const CatalogInfo& c : listing.catalogs) {
+      if (c.catalogID == listing.request.catalogID) continue;  // listed as its own child
+      PrefetchSubCatalog(!c.path.empty() ? c.path : path + "/" + c.catalogID, c.catalogID);
+    }
+  }
+  static void PrefetchSubCatalogCb(int code, ListResult* result, void* user) noexcept {
+    SubCb("CVDShareFileCache::PrefetchSubCatalogCb", code, result, static_cast<SubListing*>(user), false);
   }
 
   uint32_t DeleteRecordById(const std::string& parentID, const std::vector<std::string>& ids) {
@@ -665,7 +689,15 @@ uint32_t CVDShareFileCache::FetchShareCatalog(const std::string& key, const Shar
 }
 uint32_t CVDShareFileCache::GetDisk(const std::string& key, const ShareListRequest& templ, ShareListResult* result,
                                     bool synchronous) {
-  return m_impl->GetDisk(key, templ, result, synchronous);
+  return m_impl->GetDisk(key, templ, "-1", "-1", result, synchronous);
+}
+uint32_t CVDShareFileCache::GetDiskEx(const std::string& key, const ShareListRequest& templ,
+                                      const std::string& startNumber, const std::string& endNumber,
+                                      ShareListResult* result, bool synchronous) {
+  return m_impl->GetDisk(key, templ, startNumber, endNumber, result, synchronous);
+}
+uint32_t CVDShareFileCache::PrefetchSubCatalog(const std::string& path, const std::string& catalogID) {
+  return m_impl->PrefetchSubCatalog(path, catalogID);
 }
 uint32_t CVDShareFileCache::GetDiskFromCache(const std::string& key, ShareListResult* result) {
   return m_impl->GetDiskFromCache(key, result);

@@ -36,6 +36,9 @@ class CVDShareFileCache {
   // ---- the share list, stored under one process-wide root key
   uint32_t FetchShareCatalog(const std::string& key, const ShareListRequest& templ);
   uint32_t GetDisk(const std::string& key, const ShareListRequest& templ, ShareListResult* result, bool synchronous);
+  // As GetDisk; the window (0-based, "-1" for all) shapes the store read.
+  uint32_t GetDiskEx(const std::string& key, const ShareListRequest& templ, const std::string& startNumber,
+                     const std::string& endNumber, ShareListResult* result, bool synchronous);
   uint32_t GetDiskFromCache(const std::string& key, ShareListResult* result);
   uint32_t GetDiskFromCacheEx(const std::string& key, const std::string& startNumber,
                               const std::string& endNumber, ShareListResult* result);
@@ -45,6 +48,8 @@ class CVDShareFileCache {
   uint32_t GetSubCatalogList(const ListRequest& request, ListResult* result, bool synchronous);
   uint32_t GetSubCatalogFromCache(const ListRequest& request, ListResult* result);
   uint32_t PrefetchAllCatalog(const std::string& path, const std::string& catalogID);
+  // Mode 2: one catalog listed in the background without notices.
+  uint32_t PrefetchSubCatalog(const std::string& path, const std::string& catalogID);
 
   uint32_t DeleteRecordById(const std::string& parentID, const std::vector<std::string>& ids);
   bool IsListed(const std::string& key);

@@ -284,15 +284,8 @@ bool CIVDPidlEnumEx::GetShareFile(std::uint32_t flags, bool cacheOnly, int first
     } else {
         ShareListRequest request;
         request.account = m_env.account;
-        code = shares->GetDisk(key, request, &result, false);
-        if (code == vdcache::kCacheOk && !whole) {
-            // Memory holds the whole list; the page is cut from it.
-            const std::size_t from = std::min<std::size_t>(static_cast<std::size_t>(first), result.shares.size());
-            const std::size_t to = std::min<std::size_t>(static_cast<std::size_t>(std::max(last, first)),
-                                                         result.shares.size());
-            result.shares = std::vector<ShareEntry>(result.shares.begin() + static_cast<std::ptrdiff_t>(from),
-                                                    result.shares.begin() + static_cast<std::ptrdiff_t>(to));
-        }
+        code = whole ? shares->GetDisk(key, request, &result, false)
+                     : shares->GetDiskEx(key, request, Decimal(first), Decimal(last), &result, false);
     }
     if (code != vdcache::kCacheOk) {
         VD_LOG_ERROR("GetShareList failed! ErrorCode: %d", static_cast<int>(code));
