@@ -1,5 +1,6 @@
 #include "cache_sql.h"
 
+#include <charconv>
 #include <cstdint>
 
 #include "service/sql_ptr.h"
@@ -113,6 +114,80 @@ void ReadContent(SQLResultSet* rs, ContentInfo& info, char* buffer) {
 
 int Execute(SQLPreparedStatementPtr& st) { return st->execute(); }
 
+// Result columns of the packed layout's fields, in layout order; -1 for a
+// field the table does not keep.
+template <class Record, class TextTable, class IntTable>
+std::vector<int> LayoutColumns(const TextTable& texts, const IntTable& ints, std::string Record::*id,
+                               std::string Record::*shareType, int shareTypeColumn) {
+  std::vector<int> columns;
+  for (auto field : RowLayout<Record>::TextFields()) {
+    int column = -1;
+    if (field == id) column = 1;
+    if (field == shareType) column = shareTypeColumn;
+    for (const auto& t : texts)
+      if (t.field == field) column = t.position - 1;
+    columns.push_back(column);
+  }
+  for (auto field : RowLayout<Record>::IntFields()) {
+    int column = -1;
+    for (const auto& t : ints)
+      if (t.field == field) column = t.position - 1;
+    columns.push_back(column);
+  }
+  return columns;
+}
+
+struct ContentMoved {
+  int position;
+  std::int32_t ContentInfo::*field;
+};
+constexpr ContentMoved kContentInt[] = {{kContentMoved, &ContentInfo::moved}};
+
+const std::vector<int>& CatalogColumns() {
+  static const std::vector<int> columns = LayoutColumns<CatalogInfo>(
+      kCatalogText, kCatalogInt, &CatalogInfo::catalogID, &CatalogInfo::shareType, 17);
+  return columns;
+}
+
+const std::vector<int>& ContentColumns() {
+  static const std::vector<int> columns = LayoutColumns<ContentInfo>(
+      kContentText, kContentInt, &ContentInfo::contentID, &ContentInfo::shareType, 36);
+  return columns;
+}
+
+// Steps the result set and packs each row into the builder `builderFor`
+// names for its parent (column 0).
+template <class Record, class BuilderFor>
+std::size_t PackRows(SQLResultSet* rs, const std::vector<int>& columns, BuilderFor&& builderFor) {
+  const std::size_t textFields = RowLayout<Record>::TextFields().size();
+  std::vector<char> buffer(kTextBuffer);
+  char number[16];
+  std::string parent;
+  std::size_t rows = 0;
+  while (rs->next()) {
+    buffer[0] = '\0';
+    rs->getString(0, buffer.data(), kTextBuffer);
+    parent.assign(buffer.data());
+    RowListBuilder<Record>* builder = builderFor(parent);
+    if (builder == nullptr) break;
+    builder->AppendFields([&](std::size_t f) -> std::string_view {
+      const int column = columns[f];
+      if (column < 0) return {};
+      if (f >= textFields) {
+        const int value = rs->getInt(column);
+        if (value == 0) return {};
+        const auto end = std::to_chars(number, number + sizeof number, value).ptr;
+        return std::string_view(number, static_cast<std::size_t>(end - number));
+      }
+      buffer[0] = '\0';
+      rs->getString(column, buffer.data(), kTextBuffer);
+      return std::string_view(buffer.data());
+    });
+    ++rows;
+  }
+  return rows;
+}
+
 int DeleteBy(SQLConnection* connection, const char* sql, const std::string& parentID, const std::string* id) {
   SQLPreparedStatementPtr st(connection->prepareStatement(sql));
   if (!st) return -1;
@@ -145,6 +220,11 @@ const char* const kShareCacheSchema[7] = {
     "ALTER TABLE sfCatalogs ADD strSharee char(40)",
     "ALTER TABLE sfContents ADD strSharee char(40)",
     "ALTER TABLE sfCatalogs ADD Path char(1024)",
+};
+
+const char* const kParentIndexes[2] = {
+    "create index if not exists catalogs_parentID on catalogs(parentID)",
+    "create index if not exists contents_parentID on contents(parentID)",
 };
 
 const char* const kBreviarySchema = "create table if not exists breviarys(breviaryID char(32),updatetime char(14))";
@@ -186,31 +266,6 @@ int DeleteRecordByParentID(SQLConnection* connection, const std::string& parentI
   return DeleteBy(connection,
                   isCatalog ? "delete from catalogs where parentID = ?" : "delete from contents where parentID = ?",
                   parentID, nullptr);
-}
-
-void GetAllCatalog(SQLConnection* connection, std::vector<CatalogRow>& rows) {
-  SQLResultSetPtr rs = Query(connection, "select * from catalogs");
-  if (!rs) return;
-  std::vector<char> buffer(kTextBuffer);
-  while (rs->next()) {
-    CatalogRow& row = rows.emplace_back();
-    row.parentID = Text(rs.get(), 0, buffer.data());
-    ReadCatalog(rs.get(), row.info, buffer.data());
-    row.info.parentCatalogID = row.parentID;
-    row.info.shareType = Text(rs.get(), 17, buffer.data());
-  }
-}
-
-void GetAllContent(SQLConnection* connection, std::vector<ContentRow>& rows) {
-  SQLResultSetPtr rs = Query(connection, "select * from contents");
-  if (!rs) return;
-  std::vector<char> buffer(kTextBuffer);
-  while (rs->next()) {
-    ContentRow& row = rows.emplace_back();
-    row.parentID = Text(rs.get(), 0, buffer.data());
-    ReadContent(rs.get(), row.info, buffer.data());
-    row.info.shareType = Text(rs.get(), 36, buffer.data());
-  }
 }
 
 int AddShareCatalog(SQLConnection* connection, const std::string& parentID, const std::string& sharerID,
@@ -278,6 +333,46 @@ void GetAllShareContent(SQLConnection* connection, std::vector<ShareContentRow>&
     row.sharerID = Text(rs.get(), 36, buffer.data());
     row.info.shareType = Text(rs.get(), 37, buffer.data());
   }
+}
+
+std::size_t LoadAllCatalogRows(SQLConnection* connection, IRowSink& sink) {
+  SQLResultSetPtr rs = Query(connection, "select * from catalogs");
+  if (!rs) return 0;
+  return PackRows<CatalogInfo>(rs.get(), CatalogColumns(), [&](const std::string& parent) {
+    return sink.Stopping() ? nullptr : &sink.Catalogs(parent);
+  });
+}
+
+std::size_t LoadAllContentRows(SQLConnection* connection, IRowSink& sink) {
+  SQLResultSetPtr rs = Query(connection, "select * from contents");
+  if (!rs) return 0;
+  return PackRows<ContentInfo>(rs.get(), ContentColumns(), [&](const std::string& parent) {
+    return sink.Stopping() ? nullptr : &sink.Contents(parent);
+  });
+}
+
+namespace {
+
+template <class Record>
+std::size_t LoadParentRows(SQLConnection* connection, const char* sql, const std::vector<int>& columns,
+                           const std::string& parentID, RowListBuilder<Record>& out) {
+  SQLPreparedStatementPtr st(connection->prepareStatement(sql));
+  if (!st || st->bindText(1, parentID.c_str(), -1) != 0) return 0;
+  SQLResultSetPtr rs(st->executeQuery());
+  if (!rs) return 0;
+  return PackRows<Record>(rs.get(), columns, [&](const std::string&) { return &out; });
+}
+
+}  // namespace
+
+std::size_t LoadCatalogRows(SQLConnection* connection, const std::string& parentID, RowListBuilder<CatalogInfo>& out) {
+  return LoadParentRows(connection, "select * from catalogs where parentID = ? order by rowid", CatalogColumns(),
+                        parentID, out);
+}
+
+std::size_t LoadContentRows(SQLConnection* connection, const std::string& parentID, RowListBuilder<ContentInfo>& out) {
+  return LoadParentRows(connection, "select * from contents where parentID = ? order by rowid", ContentColumns(),
+                        parentID, out);
 }
 
 }  // namespace vdcache

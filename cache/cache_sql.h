@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cloud_sdk_records.h"
+#include "packed_rows.h"
 #include "service/sql.h"
 
 namespace vdcache {
@@ -15,15 +16,6 @@ extern const char* const kCatalogCacheSchema[4];
 extern const char* const kShareCacheSchema[7];
 extern const char* const kBreviarySchema;
 
-// One row of catalogs / contents as loaded: the parent ID and the record.
-struct CatalogRow {
-  std::string parentID;
-  CatalogInfo info;
-};
-struct ContentRow {
-  std::string parentID;
-  ContentInfo info;
-};
 // Share-table rows carry the sharer beside the record.
 struct ShareCatalogRow {
   std::string parentID;
@@ -47,9 +39,25 @@ int DeleteRecordByID(SQLConnection* connection, const std::string& parentID, con
                      bool isCatalog);
 int DeleteRecordByParentID(SQLConnection* connection, const std::string& parentID, bool isCatalog);
 
-// Loads append to `rows`; a failed prepare or query leaves them as they were.
-void GetAllCatalog(SQLConnection* connection, std::vector<CatalogRow>& rows);
-void GetAllContent(SQLConnection* connection, std::vector<ContentRow>& rows);
+// Packed loads: each row goes straight into the builder of its parent.
+class IRowSink {
+ public:
+  virtual RowListBuilder<CatalogInfo>& Catalogs(const std::string& parentID) = 0;
+  virtual RowListBuilder<ContentInfo>& Contents(const std::string& parentID) = 0;
+  // Checked between rows: true ends the load early.
+  virtual bool Stopping() { return false; }
+
+ protected:
+  ~IRowSink() = default;
+};
+// Every row of catalogs / contents; the number of rows read.
+std::size_t LoadAllCatalogRows(SQLConnection* connection, IRowSink& sink);
+std::size_t LoadAllContentRows(SQLConnection* connection, IRowSink& sink);
+// The rows of one parent (served before the whole load is done).
+std::size_t LoadCatalogRows(SQLConnection* connection, const std::string& parentID, RowListBuilder<CatalogInfo>& out);
+std::size_t LoadContentRows(SQLConnection* connection, const std::string& parentID, RowListBuilder<ContentInfo>& out);
+// Indexes on the parent columns, so one parent's rows are found without a scan.
+extern const char* const kParentIndexes[2];
 
 // Share tables: strSharee is the signed-in account.
 int AddShareCatalog(SQLConnection* connection, const std::string& parentID, const std::string& sharerID,
@@ -59,6 +67,7 @@ int AddShareContent(SQLConnection* connection, const std::string& parentID, cons
 int DeleteShareRecordByID(SQLConnection* connection, const std::string& parentID, const std::string& id,
                           bool isCatalog);
 int DeleteShareRecordByParentID(SQLConnection* connection, const std::string& parentID, bool isCatalog);
+// Loads append to `rows`; a failed prepare or query leaves them as they were.
 void GetAllShareCatalog(SQLConnection* connection, std::vector<ShareCatalogRow>& rows);
 void GetAllShareContent(SQLConnection* connection, std::vector<ShareContentRow>& rows);
 

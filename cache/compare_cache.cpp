@@ -4,6 +4,8 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "catalog_store.h"
+
 namespace vdcache {
 namespace {
 
@@ -16,31 +18,58 @@ std::unordered_map<std::string_view, const Record*> IndexByID(const std::vector<
   return index;
 }
 
+// Changed when the counts differ, a stored ID is not listed, or its listed
+// update time or share type differs. A refresh mostly lists what is stored
+// in the same order: then one pass pairs rows and listing entries; only when
+// the orders part is the listing indexed by ID.
+template <class Record>
+bool Differs(const RowList<Record>* stored, const std::vector<Record>& listed, std::string Record::*id,
+             std::string Record::*updateTime, std::string Record::*shareType) {
+  using Layout = RowLayout<Record>;
+  const std::size_t n = stored != nullptr ? stored->Count() : 0;
+  if (n != listed.size()) return true;
+  if (n == 0) return false;
+  auto same = [&](const RowPage<Record>& page, std::size_t row, const Record& l) {
+    return page.Field(row, Layout::kUpdateTime) == l.*updateTime && page.Field(row, Layout::kShareType) == l.*shareType;
+  };
+  bool inOrder = true, changed = false;
+  std::size_t i = 0;
+  stored->ForEach(0, n, [&](const RowPage<Record>& page, std::size_t row) {
+    const Record& l = listed[i++];
+    if (page.Field(row, Layout::kId) != l.*id) {
+      inOrder = false;
+      return false;
+    }
+    changed = !same(page, row, l);
+    return !changed;
+  });
+  if (inOrder) return changed;
+  const auto index = IndexByID(listed, [&](const Record& r) { return std::string_view(r.*id); });
+  stored->ForEach(0, n, [&](const RowPage<Record>& page, std::size_t row) {
+    const auto it = index.find(page.Field(row, Layout::kId));
+    changed = it == index.end() || !same(page, row, *it->second);
+    return !changed;
+  });
+  return changed;
+}
+
 }  // namespace
+
+bool CompareCache(const CatalogChildren* stored, const std::vector<CatalogInfo>& listedCatalogs,
+                  const std::vector<ContentInfo>& listedContents) {
+  return Differs(stored ? &stored->catalogs : nullptr, listedCatalogs, &CatalogInfo::catalogID,
+                 &CatalogInfo::updatetime, &CatalogInfo::shareType) ||
+         Differs(stored ? &stored->contents : nullptr, listedContents, &ContentInfo::contentID,
+                 &ContentInfo::updateTime, &ContentInfo::shareType);
+}
 
 bool CompareCache(const std::vector<CatalogInfo>& storedCatalogs, const std::vector<ContentInfo>& storedContents,
                   const std::vector<CatalogInfo>& listedCatalogs, const std::vector<ContentInfo>& listedContents) {
-  if (storedCatalogs.size() != listedCatalogs.size()) return true;
-  if (storedContents.size() != listedContents.size()) return true;
-  if (!storedCatalogs.empty()) {
-    const auto index =
-        IndexByID(listedCatalogs, [](const CatalogInfo& c) { return std::string_view(c.catalogID); });
-    for (const CatalogInfo& s : storedCatalogs) {
-      const auto it = index.find(s.catalogID);
-      if (it == index.end()) return true;
-      if (it->second->updatetime != s.updatetime || it->second->shareType != s.shareType) return true;
-    }
-  }
-  if (!storedContents.empty()) {
-    const auto index =
-        IndexByID(listedContents, [](const ContentInfo& c) { return std::string_view(c.contentID); });
-    for (const ContentInfo& s : storedContents) {
-      const auto it = index.find(s.contentID);
-      if (it == index.end()) return true;
-      if (it->second->updateTime != s.updateTime || it->second->shareType != s.shareType) return true;
-    }
-  }
-  return false;
+  ListResult stored;
+  stored.catalogs = storedCatalogs;
+  stored.contents = storedContents;
+  const ChildrenPtr packed = CatalogStore::Pack(stored);
+  return CompareCache(packed.get(), listedCatalogs, listedContents);
 }
 
 namespace {

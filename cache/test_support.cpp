@@ -1,5 +1,7 @@
 #include "test_support.h"
 
+#include <cstdio>
+
 #include <sqlite3.h>
 
 namespace vdcache::test {
@@ -74,9 +76,14 @@ std::vector<std::string> QueryRows(const std::string& dbPath, const std::string&
     sqlite3_close(db);
     return rows;
   }
+  // The cache may be writing (its load builds indexes): wait as it would.
+  sqlite3_busy_timeout(db, 30000);
   sqlite3_stmt* st = nullptr;
-  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK) {
-    while (sqlite3_step(st) == SQLITE_ROW) {
+  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) {
+    std::fprintf(stderr, "query did not prepare: %s: %s\n", sqlite3_errmsg(db), sql.c_str());
+  } else {
+    int rc = SQLITE_ROW;
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
       std::string row;
       for (int i = 0; i < sqlite3_column_count(st); ++i) {
         if (i) row += "|";
@@ -85,6 +92,7 @@ std::vector<std::string> QueryRows(const std::string& dbPath, const std::string&
       }
       rows.push_back(row);
     }
+    if (rc != SQLITE_DONE) std::fprintf(stderr, "query failed: %s: %s\n", sqlite3_errmsg(db), sql.c_str());
   }
   sqlite3_finalize(st);
   sqlite3_close(db);

@@ -52,37 +52,80 @@ bool CVDCache::IsLoaded() { return m_settings.Loaded(); }
 
 // ------------------------------------------------------------------ store
 
+namespace {
+
+// Catalogs whose first listing began and has not ended (their rows are a
+// start, not the catalog). Kept beside the cache's tables, which stay as
+// they are.
+const char* const kFirstListingsSchema = "create table if not exists firstListings(catalogID char(32) primary key)";
+
+std::set<std::string> ReadUnfinished(SQLConnection* connection) {
+  std::set<std::string> unfinished;
+  SQLPreparedStatementPtr st(connection->prepareStatement("select catalogID from firstListings"));
+  if (!st) return unfinished;
+  SQLResultSetPtr rs(st->executeQuery());
+  if (!rs) return unfinished;
+  char id[64];
+  while (rs->next()) {
+    id[0] = '\0';
+    rs->getString(0, id, sizeof id);
+    unfinished.insert(id);
+  }
+  return unfinished;
+}
+
+void MarkFirstListing(SQLConnection* connection, const std::string& catalogID, bool begun) {
+  SQLPreparedStatementPtr st(connection->prepareStatement(
+      begun ? "insert or ignore into firstListings values(?)" : "delete from firstListings where catalogID = ?"));
+  if (st && st->bindText(1, catalogID.c_str(), -1) == 0) st->execute();
+}
+
+// A window [start, end) over the children as one sequence, catalogs first.
+void AppendWindow(const CatalogChildren& children, const std::string& parentID, std::size_t start, std::size_t end,
+                  ListResult* result) {
+  const std::size_t catalogs = children.catalogs.Count();
+  children.catalogs.ForEach(start, std::min(end, catalogs), [&](const auto& page, std::size_t row) {
+    result->catalogs.push_back(page.Read(row));
+    result->catalogs.back().parentCatalogID = parentID;
+    return true;
+  });
+  if (end > catalogs) {
+    children.contents.ForEach(start > catalogs ? start - catalogs : 0, end - catalogs,
+                              [&](const auto& page, std::size_t row) {
+                                result->contents.push_back(page.Read(row));
+                                return true;
+                              });
+  }
+}
+
+}  // namespace
+
 uint32_t CVDCache::Initialize(uint32_t mode, bool useDatabase, const std::string& dbPath,
                               const std::string& account) {
   VD_TRACE("CVDCache::Initialize");
+  m_store.Clear();
   m_settings.Open(mode, useDatabase, dbPath, account);
   if (!useDatabase) return kCacheOk;
-  std::vector<CatalogRow> catalogs;
-  std::vector<ContentRow> contents;
+  std::set<std::string> unfinished;
   {
     std::lock_guard<std::mutex> write(m_writeLock);
     SQLConnectionPtr connection = OpenSQLConnection(dbPath.c_str());
     if (!connection) return kCacheDbFailure;
     if (!RunSchema(connection.get(), kCatalogCacheSchema, 4)) return kCacheDbFailure;
-    GetAllCatalog(connection.get(), catalogs);
-    GetAllContent(connection.get(), contents);
-  }
-  std::set<std::string> parents;
-  {
-    std::lock_guard<std::mutex> records(m_recordLock);
-    for (CatalogRow& row : catalogs) {
-      parents.insert(row.parentID);
-      m_catalogs[row.parentID].push_back(std::move(row.info));
-    }
-    for (ContentRow& row : contents) {
-      parents.insert(row.parentID);
-      m_contents[row.parentID].push_back(std::move(row.info));
-    }
+    RunSchema(connection.get(), &kFirstListingsSchema, 1);
+    unfinished = ReadUnfinished(connection.get());
   }
   {
     std::lock_guard<std::mutex> listed(m_listedLock);
-    m_listed.insert(parents.begin(), parents.end());
+    m_unfinished = std::move(unfinished);
   }
+  // The rows load on a thread of their own; until they are in, a catalog
+  // asked for is read from the file by itself.
+  m_store.StartLoad(dbPath, [this](const CatalogStore::Loaded& found) {
+    std::lock_guard<std::mutex> listed(m_listedLock);
+    for (const std::string& parent : found.parents)
+      if (m_unfinished.count(parent) == 0) m_listed.insert(parent);
+  });
   m_settings.SetLoaded();
   return kCacheOk;
 }
@@ -90,27 +133,21 @@ uint32_t CVDCache::Initialize(uint32_t mode, bool useDatabase, const std::string
 uint32_t CVDCache::Destroy() {
   VD_TRACE("CVDCache::Destroy");
   m_pending.Clear();
-  {
-    std::lock_guard<std::mutex> records(m_recordLock);
-    m_catalogs.clear();
-    m_contents.clear();
-  }
+  m_store.Clear();
   return m_settings.Close() ? kCacheOk : kCacheNotLoaded;
+}
+
+ChildrenPtr CVDCache::GetChildren(const std::string& catalogID) {
+  if (!IsLoaded()) return nullptr;
+  return m_store.Children(catalogID);
 }
 
 uint32_t CVDCache::GetDiskFromCache(const ListRequest& request, ListResult* result) {
   if (!IsLoaded()) return kCacheNotLoaded;
-  size_t appended = 0;
-  {
-    std::lock_guard<std::mutex> records(m_recordLock);
-    if (auto it = m_catalogs.find(request.catalogID); it != m_catalogs.end()) {
-      result->catalogs.insert(result->catalogs.end(), it->second.begin(), it->second.end());
-      appended += it->second.size();
-    }
-    if (auto it = m_contents.find(request.catalogID); it != m_contents.end()) {
-      result->contents.insert(result->contents.end(), it->second.begin(), it->second.end());
-      appended += it->second.size();
-    }
+  std::size_t appended = 0;
+  if (ChildrenPtr children = m_store.Children(request.catalogID)) {
+    appended = children->Count();
+    AppendWindow(*children, request.catalogID, 0, appended, result);
   }
   result->totalCount = std::to_string(appended);
   return kCacheOk;
@@ -121,25 +158,11 @@ uint32_t CVDCache::GetDiskFromCacheEx(const ListRequest& request, ListResult* re
   const int64_t start = ParseInt64(request.startNumber);
   const int64_t end = ParseInt64(request.endNumber);
   if (start == -1 || end == -1) return GetDiskFromCache(request, result);
-  int64_t i = 0;
-  {
-    // One hold for both walks: a page never mixes the catalogs of one
-    // listing with the contents of the next.
-    std::lock_guard<std::mutex> records(m_recordLock);
-    if (auto it = m_catalogs.find(request.catalogID); it != m_catalogs.end()) {
-      for (const CatalogInfo& c : it->second) {
-        if (i >= end) break;
-        if (i >= start) result->catalogs.push_back(c);
-        ++i;
-      }
-    }
-    if (auto it = m_contents.find(request.catalogID); it != m_contents.end() && i < end) {
-      for (const ContentInfo& c : it->second) {
-        if (i >= end) break;
-        if (i >= start) result->contents.push_back(c);
-        ++i;
-      }
-    }
+  // One snapshot for the whole window: a page never mixes the catalogs of
+  // one listing with the contents of the next.
+  if (ChildrenPtr children = m_store.Children(request.catalogID); children && end > start && end > 0) {
+    AppendWindow(*children, request.catalogID, static_cast<std::size_t>(std::max<int64_t>(start, 0)),
+                 static_cast<std::size_t>(end), result);
   }
   result->totalCount = std::to_string(end - start);
   return kCacheOk;
@@ -147,14 +170,23 @@ uint32_t CVDCache::GetDiskFromCacheEx(const ListRequest& request, ListResult* re
 
 bool CVDCache::HasSubCatalog(const std::string& catalogID) {
   if (!IsLoaded()) return false;
-  std::lock_guard<std::mutex> records(m_recordLock);
-  auto it = m_catalogs.find(catalogID);
-  return it != m_catalogs.end() && !it->second.empty();
+  ChildrenPtr children = m_store.Children(catalogID);
+  return children && children->catalogs.Count() > 0;
 }
 
 bool CVDCache::IsListed(const std::string& catalogID) {
+  {
+    std::lock_guard<std::mutex> lock(m_listedLock);
+    if (m_listed.count(catalogID) != 0) return true;
+    if (m_unfinished.count(catalogID) != 0) return false;
+  }
+  // While the file loads, a catalog with rows in it was listed before.
+  return m_store.Loading() && m_store.Children(catalogID) != nullptr;
+}
+
+bool CVDCache::IsUnfinished(const std::string& catalogID) {
   std::lock_guard<std::mutex> lock(m_listedLock);
-  return m_listed.count(catalogID) != 0;
+  return m_unfinished.count(catalogID) != 0;
 }
 
 bool CVDCache::IsPending(const std::string& catalogID) { return m_pending.Contains(catalogID); }
@@ -162,14 +194,28 @@ bool CVDCache::IsPending(const std::string& catalogID) { return m_pending.Contai
 void CVDCache::AddListed(const std::string& catalogID) {
   std::lock_guard<std::mutex> lock(m_listedLock);
   m_listed.insert(catalogID);
+  m_unfinished.erase(catalogID);
 }
 
-// Under the record lock: every catalog below catalogID, catalogID included.
+void CVDCache::AddUnfinished(const std::string& catalogID) {
+  std::lock_guard<std::mutex> lock(m_listedLock);
+  if (m_listed.count(catalogID) == 0) m_unfinished.insert(catalogID);
+}
+
+// Every catalog below catalogID, catalogID included.
 void CVDCache::CollectDescendants(const std::string& catalogID, std::set<std::string>& purge) {
-  if (!purge.insert(catalogID).second) return;  // a cycle in bad data ends here
-  auto it = m_catalogs.find(catalogID);
-  if (it == m_catalogs.end()) return;
-  for (const CatalogInfo& child : it->second) CollectDescendants(child.catalogID, purge);
+  std::vector<std::string> todo{catalogID};
+  while (!todo.empty()) {
+    std::string id = std::move(todo.back());
+    todo.pop_back();
+    if (!purge.insert(id).second) continue;  // a cycle in bad data ends here
+    if (ChildrenPtr children = m_store.Children(id)) {
+      children->catalogs.ForEach(0, children->catalogs.Count(), [&](const auto& page, std::size_t row) {
+        todo.emplace_back(page.Field(row, RowLayout<CatalogInfo>::kId));
+        return true;
+      });
+    }
+  }
 }
 
 uint32_t CVDCache::DeleteRecordById(const std::string& parentID, const std::vector<std::string>& ids) {
@@ -178,21 +224,17 @@ uint32_t CVDCache::DeleteRecordById(const std::string& parentID, const std::vect
   std::lock_guard<std::mutex> write(m_writeLock);
   for (const std::string& id : ids) {
     // What goes: the entries under the parent, and for a catalog its subtree.
+    ListResult kept;
+    kept.request.catalogID = parentID;
     bool isCatalog = false, isContent = false;
-    std::set<std::string> purge;
-    {
-      std::lock_guard<std::mutex> records(m_recordLock);
-      if (auto it = m_catalogs.find(parentID); it != m_catalogs.end())
-        for (const CatalogInfo& c : it->second)
-          if (c.catalogID == id) {
-            isCatalog = true;
-            CollectDescendants(id, purge);
-          }
-      if (auto it = m_contents.find(parentID); it != m_contents.end())
-        for (const ContentInfo& c : it->second)
-          if (c.contentID == id) isContent = true;
+    if (ChildrenPtr children = m_store.Children(parentID)) {
+      AppendWindow(*children, parentID, 0, children->Count(), &kept);
     }
+    isCatalog = std::erase_if(kept.catalogs, [&](const CatalogInfo& c) { return c.catalogID == id; }) > 0;
+    isContent = std::erase_if(kept.contents, [&](const ContentInfo& c) { return c.contentID == id; }) > 0;
     if (!isCatalog && !isContent) continue;
+    std::set<std::string> purge;
+    if (isCatalog) CollectDescendants(id, purge);
     if (settings.useDatabase) {
       SQLConnectionPtr connection = OpenSQLConnection(settings.dbPath.c_str());
       if (connection) {
@@ -206,17 +248,13 @@ uint32_t CVDCache::DeleteRecordById(const std::string& parentID, const std::vect
         connection->commit();
       }
     }
-    std::lock_guard<std::mutex> records(m_recordLock);
-    if (auto it = m_catalogs.find(parentID); it != m_catalogs.end())
-      std::erase_if(it->second, [&](const CatalogInfo& c) { return c.catalogID == id; });
-    if (auto it = m_contents.find(parentID); it != m_contents.end())
-      std::erase_if(it->second, [&](const ContentInfo& c) { return c.contentID == id; });
-    for (const std::string& gone : purge) {
-      m_catalogs.erase(gone);
-      m_contents.erase(gone);
-    }
+    m_store.Put(parentID, CatalogStore::Pack(kept));
+    for (const std::string& gone : purge) m_store.Put(gone, nullptr);
     std::lock_guard<std::mutex> listed(m_listedLock);
-    for (const std::string& gone : purge) m_listed.erase(gone);
+    for (const std::string& gone : purge) {
+      m_listed.erase(gone);
+      m_unfinished.erase(gone);
+    }
   }
   return kCacheOk;
 }
@@ -291,14 +329,8 @@ void CVDCache::SetThumbnailPrefetch(IThumbnailPrefetch* prefetch) {
 // ------------------------------------------------------------------ writes
 
 bool CVDCache::CompareCache(const ListResult& listing) {
-  std::lock_guard<std::mutex> records(m_recordLock);
-  static const std::vector<CatalogInfo> kNoCatalogs;
-  static const std::vector<ContentInfo> kNoContents;
-  auto c = m_catalogs.find(listing.request.catalogID);
-  auto f = m_contents.find(listing.request.catalogID);
-  return vdcache::CompareCache(c == m_catalogs.end() ? kNoCatalogs : c->second,
-                               f == m_contents.end() ? kNoContents : f->second, listing.catalogs,
-                               listing.contents);
+  ChildrenPtr stored = m_store.Children(listing.request.catalogID);
+  return vdcache::CompareCache(stored.get(), listing.catalogs, listing.contents);
 }
 
 void CVDCache::UpdateCache(const ListResult& listing) {
@@ -314,15 +346,11 @@ void CVDCache::UpdateCache(const ListResult& listing) {
         for (const CatalogInfo& c : listing.catalogs) AddCatalog(connection.get(), parent, c);
         DeleteRecordByParentID(connection.get(), parent, false);
         for (const ContentInfo& c : listing.contents) AddContent(connection.get(), parent, c);
+        MarkFirstListing(connection.get(), parent, false);  // whole now
         connection->commit();
       }
     }
-    std::vector<CatalogInfo> catalogs = listing.catalogs;
-    std::vector<ContentInfo> contents = listing.contents;
-    for (CatalogInfo& c : catalogs) c.parentCatalogID = parent;
-    std::lock_guard<std::mutex> records(m_recordLock);
-    m_catalogs[parent].swap(catalogs);
-    m_contents[parent].swap(contents);
+    m_store.Put(parent, CatalogStore::Pack(listing));
   }
   AddListed(parent);
 }
@@ -332,23 +360,37 @@ void CVDCache::PushbackCache(const ListResult& page) {
   const std::string& parent = page.request.catalogID;
   const CacheSettings settings = GetSettings();
   std::lock_guard<std::mutex> write(m_writeLock);
+  // The rows the file already holds come first, before the page joins them.
+  m_store.EnsureResident(parent);
   if (settings.useDatabase) {
     if (SQLConnectionPtr connection = OpenSQLConnection(settings.dbPath.c_str())) {
       connection->beginTransaction();
+      MarkFirstListing(connection.get(), parent, true);
       for (const CatalogInfo& c : page.catalogs) AddCatalog(connection.get(), parent, c);
       for (const ContentInfo& c : page.contents) AddContent(connection.get(), parent, c);
       connection->commit();
     }
   }
-  std::lock_guard<std::mutex> records(m_recordLock);
-  auto& catalogs = m_catalogs[parent];
-  for (const CatalogInfo& c : page.catalogs) {
-    catalogs.push_back(c);
-    catalogs.back().parentCatalogID = parent;
-  }
-  auto& contents = m_contents[parent];
-  contents.insert(contents.end(), page.contents.begin(), page.contents.end());
+  m_store.Append(parent, page);
 }
+
+void CVDCache::EndFirstListing(const std::string& catalogID, bool whole) {
+  if (!whole) {
+    AddUnfinished(catalogID);
+    return;
+  }
+  const CacheSettings settings = GetSettings();
+  if (settings.useDatabase) {
+    std::lock_guard<std::mutex> write(m_writeLock);
+    if (SQLConnectionPtr connection = OpenSQLConnection(settings.dbPath.c_str())) {
+      MarkFirstListing(connection.get(), catalogID, false);
+    }
+  }
+  AddListed(catalogID);
+}
+
+std::size_t CVDCache::MemoryBytes() { return m_store.RowBytes(); }
+bool CVDCache::WaitLoaded(uint32_t timeoutMs) { return m_store.WaitLoaded(timeoutMs); }
 
 // ------------------------------------------------------------------ listings
 
@@ -383,11 +425,11 @@ void CVDCache::EndListing(Listing* listing) noexcept {
 }
 
 // A callback that threw: the catalog is no longer pending, a first listing
-// counts as done (the next look refreshes it whole), and the listing ends.
+// counts as unfinished (the next look refreshes it whole), and the listing ends.
 void CVDCache::AbandonListing(Listing* listing, bool first) noexcept {
   platform::NoThrow("CVDCache::AbandonListing", [&] {
     RemovePending(listing->request.catalogID);
-    if (first) AddListed(listing->request.catalogID);
+    if (first) AddUnfinished(listing->request.catalogID);
   });
   EndListing(listing);
 }
@@ -413,7 +455,8 @@ uint32_t CVDCache::GetDisk(const ListRequest& request, ListResult* result, bool 
   const CacheSettings settings = GetSettings();
   if (!settings.loaded) return kCacheNotLoaded;
   if (settings.mode != 0 && !synchronous) {
-    if (IsListed(request.catalogID)) GetDiskFromCacheEx(request, result);
+    // An unfinished catalog shows the rows it has while it is listed whole.
+    if (IsListed(request.catalogID) || IsUnfinished(request.catalogID)) GetDiskFromCacheEx(request, result);
     return StartListing(request.catalogID, request.path, alwaysUpdate, &CVDCache::GetDiskCb);
   }
   ListRequest own = MakeRequest(request.catalogID, request.path, alwaysUpdate);
@@ -438,7 +481,7 @@ void CVDCache::GetDiskCb(int code, ListResult* result, void* user) noexcept {
   CVDCache* self = listing->cache;
   bool first = false;
   if (!platform::NoThrow("CVDCache::GetDiskCb", [&] {
-        first = !self->IsListed(listing->request.catalogID);
+        first = !self->IsListed(listing->request.catalogID) && !self->IsUnfinished(listing->request.catalogID);
         if (first) {
           self->OnFirstPage(code, result, listing);
         } else {
@@ -461,7 +504,7 @@ void CVDCache::OnRefreshed(int code, ListResult* result, Listing* listing) {
     whole = *result;
     GetDiskRemain(listing->request, &whole);
     whole.request = listing->request;
-    const bool changed = listing->request.alwaysUpdate || CompareCache(whole);
+    const bool changed = listing->request.alwaysUpdate || IsUnfinished(catalogID) || CompareCache(whole);
     if (changed) {
       UpdateCache(whole);
       NotifyCacheReceivers(catalogID);
@@ -502,15 +545,19 @@ void CVDCache::OnFirstPage(int code, ListResult* result, Listing* listing) {
     PushbackCache(page);
   }
   NotifyPageReceivers(catalogID);
+  // A listing cut short after some of its pages is unfinished, not whole: its
+  // rows are shown and the next look lists it again.
+  bool cut = code != 0 && listing->pages && listing->pages->Have() > 0;
   if (fresh && listing->pages->WantsMore()) {
     const uint32_t pause = m_pagePauseMs.load();
     if (pause) std::this_thread::sleep_for(std::chrono::milliseconds(pause));
     NextPage(*listing->pages, listing->request.startNumber, listing->request.endNumber);
     ICloudSdk* sdk = Sdk();
     if (sdk && sdk->ls(listing->request, &CVDCache::FirstGetCacheCb, listing) == 0) return;
+    cut = true;
   }
   RemovePending(catalogID);
-  AddListed(catalogID);
+  EndFirstListing(catalogID, !cut);
   EndListing(listing);
 }
 

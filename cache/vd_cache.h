@@ -4,11 +4,13 @@
 // announced to the views through receivers.
 //
 // Locks, always taken in this order and never while a receiver runs:
-// write lock (one database unit at a time, held across its I/O) -> record
-// lock (the two maps, held only for memory work) -> listed-catalog lock.
-// The pending, receiver, path-index and share-user locks are never held
-// together with another. Readers take the record lock only, so a reader
-// never waits for the database or the network.
+// write lock (one database unit at a time, held across its I/O) -> the
+// store's lock (CatalogStore: the rows in memory, held only for memory work)
+// -> listed-catalog lock. The pending, receiver, path-index and share-user
+// locks are never held together with another. Readers never take the write
+// lock, so a reader never waits for the network or for a write to the file;
+// until the file's rows are loaded, a reader reads its one catalog from the
+// file itself.
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -21,6 +23,7 @@
 
 #include "cache_result.h"
 #include "cache_settings.h"
+#include "catalog_store.h"
 #include "cloud_sdk.h"
 #include "listing_tracker.h"
 #include "page_walk.h"
@@ -88,7 +91,12 @@ class CVDCache {
   int AddEventReceiver(CacheReceiver receiver);
   int AddUpdatePageEventReceiver(CacheReceiver receiver);
   bool IsListed(const std::string& catalogID);
+  // A first listing began and did not end (in this process or an earlier one).
+  bool IsUnfinished(const std::string& catalogID);
   bool IsPending(const std::string& catalogID);
+  // The stored children as one snapshot (null: none); what the enumerator
+  // turns into identifiers as they are asked for.
+  ChildrenPtr GetChildren(const std::string& catalogID);
 
   // ---- refresh
   uint32_t GetDisk(const ListRequest& request, ListResult* result, bool synchronous, bool alwaysUpdate);
@@ -121,6 +129,12 @@ class CVDCache {
   void SetPagePauseMs(uint32_t ms) { m_pagePauseMs = ms; }
   // True when every background listing has ended within the time.
   bool WaitIdle(uint32_t timeoutMs) { return m_listings.WaitIdle(timeoutMs); }
+  // True when the file's rows are all in memory within the time.
+  bool WaitLoaded(uint32_t timeoutMs);
+  // Heap the stored rows take.
+  std::size_t MemoryBytes();
+  // The store itself, for tests that hold its load.
+  CatalogStore& Store() { return m_store; }
 
  private:
   struct Listing;  // one background listing: the request and its owner
@@ -128,6 +142,8 @@ class CVDCache {
   ICloudSdk* Sdk() const;
   bool IsLoaded();
   void AddListed(const std::string& catalogID);
+  void AddUnfinished(const std::string& catalogID);
+  void EndFirstListing(const std::string& catalogID, bool whole);
   void RemovePending(const std::string& catalogID);
   void NotifyReceivers(const std::set<CacheReceiver>& which, const std::string& catalogID);
   void NotifyCacheReceivers(const std::string& catalogID);
@@ -162,12 +178,11 @@ class CVDCache {
   ICloudSdk* m_sdk;
 
   std::mutex m_writeLock;
-  std::mutex m_recordLock;
-  std::map<std::string, std::vector<CatalogInfo>> m_catalogs;
-  std::map<std::string, std::vector<ContentInfo>> m_contents;
+  CatalogStore m_store;
 
   std::mutex m_listedLock;
   std::set<std::string> m_listed;
+  std::set<std::string> m_unfinished;  // first listings cut short: rows, but not the whole catalog
   PendingKeys m_pending;
   std::mutex m_receiverLock;
   std::set<CacheReceiver> m_cacheReceivers;
