@@ -155,7 +155,7 @@ void CIVDPidlEnumEx::AddRecords(const ListResult& result, std::uint32_t flags) n
     }
 }
 
-void CIVDPidlEnumEx::Append(PidlPtr item) noexcept {
+void CIVDPidlEnumEx::Append(PidlPtr item) const noexcept {
     if (item == nullptr) {
         return;  // hidden catalog or allocator failure
     }
@@ -182,18 +182,22 @@ bool CIVDPidlEnumEx::Init(PcPidl folder, std::uint32_t flags, bool cacheOnly, in
         ListRequest request;
         request.account = m_env.account;
         request.catalogID = f.catalogId;
-        // The whole catalog: a window would cut the read of a listed catalog.
-        request.startNumber = "-1";
-        request.endNumber = "-1";
+        // An empty window: the call starts the refresh and checks the store;
+        // the rows come from one snapshot below, made into identifiers only
+        // as they are asked for.
+        request.startNumber = "0";
+        request.endNumber = "0";
         ListResult result;
-        const std::uint32_t code = cacheOnly && !f.isRoot ? m_env.cache->GetDiskFromCache(request, &result)
+        const std::uint32_t code = cacheOnly && !f.isRoot ? m_env.cache->GetDiskFromCacheEx(request, &result)
                                                           : m_env.cache->GetDisk(request, &result, false, false);
         if (code != vdcache::kCacheOk) {
             VD_LOG_ERROR("GetDisk from cache failed! ErrorCode: %d", static_cast<int>(code));
             return false;
         }
         InitSymbolLinks(f.key);
-        AddRecords(result, flags);
+        m_pending.children = m_env.cache->GetChildren(f.catalogId);
+        m_pending.flags = flags;
+        m_pending.next = 0;
         return true;
     } catch (...) {
         VD_LOG_ERROR("enumeration failed");
@@ -408,10 +412,63 @@ void CIVDPidlEnumEx::AddShareFilePidls(PcPidl folder, int shareMode, std::uint32
     }
 }
 
+bool CIVDPidlEnumEx::MakeUpTo(std::size_t index) const noexcept {
+    using CatalogRows = vdcache::RowLayout<CatalogInfo>;
+    using ContentRows = vdcache::RowLayout<ContentInfo>;
+    constexpr std::size_t kBatch = 64;
+    while (index >= m_items.size() && m_pending.children) {
+        const vdcache::CatalogChildren& rows = *m_pending.children;
+        const std::size_t catalogs = rows.catalogs.Count();
+        const std::size_t total = rows.Count();
+        if (m_pending.next >= total) {
+            m_pending.children.reset();  // all made: the snapshot goes
+            break;
+        }
+        const std::size_t from = m_pending.next;
+        const std::size_t to = std::min(total, from + kBatch);
+        m_pending.next = to;
+        try {
+            if (from < catalogs && (m_pending.flags & kShcontfFolders) != 0) {
+                rows.catalogs.ForEach(from, std::min(to, catalogs), [&](const auto& page, std::size_t r) {
+                    const std::u16string id = Widen(page.Field(r, CatalogRows::kId));
+                    const std::u16string name = Widen(page.Field(r, CatalogRows::kName));
+                    Append(CreateCatalogPidl(m_mgr, {id, name, page.Field(r, CatalogRows::kUpdateTime),
+                                                     page.Field(r, CatalogRows::kType),
+                                                     page.Field(r, CatalogRows::kShareType)}));
+                    return true;
+                });
+            }
+            if (to > catalogs && (m_pending.flags & kShcontfNonFolders) != 0) {
+                rows.contents.ForEach(from > catalogs ? from - catalogs : 0, to - catalogs,
+                                      [&](const auto& page, std::size_t r) {
+                                          const std::u16string id = Widen(page.Field(r, ContentRows::kId));
+                                          const std::u16string name = Widen(page.Field(r, ContentRows::kName));
+                                          Append(CreateContentPidl(m_mgr, {id, name,
+                                                                           page.Field(r, ContentRows::kUpdateTime),
+                                                                           page.Field(r, ContentRows::kSize),
+                                                                           page.Field(r, ContentRows::kShareType)}));
+                                          return true;
+                                      });
+            }
+        } catch (...) {
+            VD_LOG_WARN("entries incomplete");
+            m_pending.children.reset();
+        }
+    }
+    return index < m_items.size();
+}
+
+std::size_t CIVDPidlEnumEx::Count() const noexcept {
+    MakeUpTo(SIZE_MAX - 1);
+    return m_items.size();
+}
+
+PcPidl CIVDPidlEnumEx::At(std::size_t i) const noexcept { return MakeUpTo(i) ? m_items[i].get() : nullptr; }
+
 int CIVDPidlEnumEx::Next(std::uint32_t count, PidlPtr* out, std::uint32_t* fetched) noexcept {
     std::uint32_t n = 0;
     if (out != nullptr) {
-        while (n < count && m_cursor < m_items.size()) {
+        while (n < count && MakeUpTo(m_cursor)) {
             PidlPtr copy = m_mgr.Copy(m_items[m_cursor].get());
             if (copy == nullptr) {
                 break;  // allocator failure: hand out what was copied
@@ -427,12 +484,12 @@ int CIVDPidlEnumEx::Next(std::uint32_t count, PidlPtr* out, std::uint32_t* fetch
 }
 
 int CIVDPidlEnumEx::Skip(std::uint32_t count) noexcept {
-    const std::size_t left = m_items.size() - m_cursor;
-    if (count > left) {
-        m_cursor = m_items.size();
-        return kEnumFalse;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        if (!MakeUpTo(m_cursor)) {
+            return kEnumFalse;
+        }
+        ++m_cursor;
     }
-    m_cursor += count;
     return kEnumOk;
 }
 

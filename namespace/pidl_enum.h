@@ -12,6 +12,7 @@
 #include <variant>
 #include <vector>
 
+#include "catalog_store.h"
 #include "pidl.h"
 
 struct ListResult;
@@ -104,8 +105,10 @@ public:
     int Skip(std::uint32_t count) noexcept;
     void Reset() noexcept { m_cursor = 0; }
 
-    std::size_t Count() const noexcept { return m_items.size(); }
-    PcPidl At(std::size_t i) const noexcept { return i < m_items.size() ? m_items[i].get() : nullptr; }
+    // Count and At make every remaining identifier; Next makes them as it
+    // hands them out.
+    std::size_t Count() const noexcept;
+    PcPidl At(std::size_t i) const noexcept;
 
     // Process-wide map from a catalog ID to its ID path inside a received share.
     static void AddAllPaths(const std::string& id, const std::string& path);
@@ -132,11 +135,23 @@ private:
     std::string SharePathOf(PcPidl folder, const std::string& id) const;
     std::uint32_t SymbolLinkState(const SymbolLink& row) const;
     std::u16string Widen(std::string_view text) const;
-    void Append(PidlPtr item) noexcept;
+    void Append(PidlPtr item) const noexcept;
+    // Makes identifiers from the stored rows until `index` exists or the rows
+    // are used up; false when it does not exist.
+    bool MakeUpTo(std::size_t index) const noexcept;
+
+    // The catalog's stored rows, turned into identifiers only as they are
+    // asked for: a 100,000-entry folder hands out its first item at once.
+    struct PendingRows {
+        vdcache::ChildrenPtr children;
+        std::uint32_t flags = 0;
+        std::size_t next = 0;  // over catalogs then contents, as one sequence
+    };
 
     PidlEnumEnv m_env;
     VDPidlMgr m_mgr;
-    std::vector<UniquePidl> m_items;
+    mutable std::vector<UniquePidl> m_items;
+    mutable PendingRows m_pending;
     std::size_t m_cursor = 0;
 };
 

@@ -509,6 +509,59 @@ TEST(PidlEnumShares, SharerFailureShownOnlyWhenNoLoadCouldStart) {
     }
 }
 
+// Counts the identifiers made, so a test sees when they are made.
+class CountingAllocator final : public PidlAllocator {
+public:
+    void* Alloc(std::size_t bytes) noexcept override {
+        ++made;
+        return MallocPidlAllocator().Alloc(bytes);
+    }
+    void Free(void* p) noexcept override { MallocPidlAllocator().Free(p); }
+    std::size_t made = 0;
+};
+
+TEST(PidlEnumLazy, IdentifiersAreMadeAsNextAsksForThem) {
+    TempDir dir;
+    CVDCache cache;
+    ASSERT_EQ(cache.Initialize(1, true, dir.File("cache.db"), "alice"), vdcache::kCacheOk);
+    std::vector<CatalogInfo> catalogs;
+    std::vector<ContentInfo> contents;
+    for (int i = 0; i < 300; ++i) catalogs.push_back(MakeCatalog(kUser + "C" + std::to_string(i), "c" + std::to_string(i)));
+    for (int i = 0; i < 10000; ++i) contents.push_back(MakeContent(kUser + "F" + std::to_string(i), "f" + std::to_string(i)));
+    cache.UpdateCache(Listing(kDocsId, catalogs, contents));
+    CountingAllocator counting;
+    const VDPidlMgr mgr(counting);
+    UniquePidl docs = mgr.Own(CreateCatalogPidl(mgr, {platform::Utf8ToUtf16(kDocsId), u"docs", "20240101000000", {}, {}}));
+    PidlEnumEnv env;
+    env.cache = &cache;
+    env.userId = kUser;
+    env.toWide = platform::Utf8ToUtf16;
+    CIVDPidlEnumEx e(env, mgr);
+    counting.made = 0;
+    ASSERT_TRUE(e.Init(docs.get(), 0x60, true, 0));
+    EXPECT_EQ(counting.made, 0u) << "nothing is made before it is asked for";
+    PidlPtr first = nullptr;
+    std::uint32_t fetched = 0;
+    ASSERT_EQ(e.Next(1, &first, &fetched), kEnumOk);
+    UniquePidl firstOwned = mgr.Own(first);
+    EXPECT_EQ(VDPidlMgr::GetName(first), u"c0");
+    EXPECT_LT(counting.made, 100u) << "the first item costs a batch, not the folder";
+    // Skipping past the catalogs reaches the contents in order.
+    ASSERT_EQ(e.Skip(299), kEnumOk);
+    PidlPtr file = nullptr;
+    ASSERT_EQ(e.Next(1, &file, &fetched), kEnumOk);
+    UniquePidl fileOwned = mgr.Own(file);
+    EXPECT_EQ(VDPidlMgr::GetName(file), u"f0");
+    EXPECT_EQ(e.Count(), 10300u);
+    PidlPtr rest[8] = {};
+    EXPECT_EQ(e.Skip(10300 - 302), kEnumOk);
+    ASSERT_EQ(e.Next(8, rest, &fetched), kEnumFalse);
+    EXPECT_EQ(fetched, 1u);
+    UniquePidl lastOwned = mgr.Own(rest[0]);
+    EXPECT_EQ(VDPidlMgr::GetName(rest[0]), u"f9999");
+}
+
+
 TEST(PidlEnumSharePaths, StoresReplacesAndServesConcurrentThreads) {
     EXPECT_EQ(CIVDPidlEnumEx::GetAllPaths("absent"), "");
     CIVDPidlEnumEx::AddAllPaths("S1", "00019700101000000001/S1");
