@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 
+#include "fuzz_support.h"
 #include "pidl.h"
 
 namespace fuzz {
@@ -27,13 +28,6 @@ inline bool Validate(const std::uint8_t* data, std::size_t size, ValidatedList& 
     out.bytes = std::make_unique<std::uint8_t[]>(out.check.bytes);
     std::memcpy(out.bytes.get(), data, out.check.bytes);
     return true;
-}
-
-// A broken invariant is a finding: stop with a crash the fuzzer records.
-inline void Require(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
 }
 
 inline bool Terminated(const char16_t* buffer, std::size_t length) {

@@ -34,7 +34,8 @@ std::u16string Native(std::u16string path) {
 
 std::string Narrow(std::u16string_view text) { return platform::WideToAnsi(text); }
 
-// The account names a folder under <documents>\ORLO: it must stay one plain name.
+}  // namespace
+
 bool IsSafeFolderName(std::u16string_view name) {
     if (name.empty() || name.size() > 200 || name == u"." || name == u"..") {
         return false;
@@ -46,8 +47,6 @@ bool IsSafeFolderName(std::u16string_view name) {
     }
     return name.back() != u'.' && name.back() != u' ';
 }
-
-}  // namespace
 
 std::optional<std::u16string> ReadSignInValue(platform::IRegistry& registry, std::u16string_view key,
                                               std::u16string_view name) {

@@ -42,6 +42,10 @@ inline constexpr std::size_t kMaxSignInValueBytes = 2048;
 std::optional<std::u16string> ReadSignInValue(platform::IRegistry& registry, std::u16string_view key,
                                               std::u16string_view name);
 
+// The account names a folder under <documents>\ORLO: true when it stays one
+// plain folder name there.
+bool IsSafeFolderName(std::u16string_view name);
+
 struct LoginFields {
     std::u16string account, token, opToken;
 };

@@ -71,7 +71,7 @@ struct SyncStates {
 
 struct ViewRecord {
     std::uint64_t code = 0;
-    std::string catalogId;  // 17, 410 (8-bit); 405 (UTF-16 payload, converted)
+    std::string catalogId;  // 17, 405, 410 (8-bit)
     std::u16string text;    // 15: the raw field text
     SyncStates states;      // 15
 };

@@ -12,7 +12,9 @@ packages=(
   locales fonts-wqy-microhei
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev libcpp-httplib-dev libstb-dev libcurl4-openssl-dev
-  libsqlite3-dev sqlite3 libssl-dev clang libclang-rt-14-dev
+  libsqlite3-dev sqlite3 libssl-dev
+  # The fuzz build: clang and its libFuzzer runtime (libclang_rt.fuzzer-x86_64.a).
+  clang libclang-rt-14-dev
 )
 
 missing=()

@@ -103,6 +103,14 @@ TEST(SdkWire, RecordsFromJsonTolerateOddFields) {
   EXPECT_EQ(c.path, "");
   EXPECT_EQ(wire::Catalog(Json::array()).catalogID, "");
 
+  // Numbers keep their decimal text across the whole range of either sign.
+  Json sizes = Json::parse(R"({"big":18446744073709551615,"top":9223372036854775808,"neg":-9223372036854775808,
+                               "zero":0})");
+  for (auto [key, want] : {std::pair{"big", "18446744073709551615"}, {"top", "9223372036854775808"},
+                           {"neg", "-9223372036854775808"}, {"zero", "0"}})
+    EXPECT_EQ(wire::Text(sizes, key), want) << key;
+  EXPECT_EQ(ParseUnsigned(wire::Text(sizes, "big")), 18446744073709551615u);
+
   ShareEntry catalogShare = wire::Share(Json::parse(R"({"sharerID":"7","sharerAccount":"alice","sharerName":"A",
       "catalogInfo":{"catalogID":"9","catalogName":"x"},"contentInfo":{}})"));
   EXPECT_TRUE(catalogShare.HasCatalog());

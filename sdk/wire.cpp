@@ -26,8 +26,10 @@ std::string Text(const Json& object, const char* key) {
   auto it = object.find(key);
   if (it == object.end()) return {};
   if (it->is_string()) return ToAnsi(it->get_ref<const std::string&>());
-  if (it->is_number_integer()) return std::to_string(it->get<std::int64_t>());
+  // Unsigned first: every integer counts as one, and sizes past 2^63 would
+  // come out negative.
   if (it->is_number_unsigned()) return std::to_string(it->get<std::uint64_t>());
+  if (it->is_number_integer()) return std::to_string(it->get<std::int64_t>());
   return {};
 }
 

@@ -24,16 +24,28 @@ bool SameName(const std::string& a, std::u16string_view b) {
   return EqualsNoCase(Utf8ToUtf16(a), b);
 }
 
-std::vector<std::string> ReadLines(std::u16string_view file) {
+// Lines as getline gives them (no empty line after a final break), each
+// without its CR.
+std::vector<std::string> SplitLines(std::string_view text) {
   std::vector<std::string> lines;
-  std::ifstream in(Utf16ToUtf8(file), std::ios::binary);
-  std::string line;
-  while (std::getline(in, line)) {
+  while (!text.empty()) {
+    size_t end = text.find('\n');
+    std::string line(text.substr(0, end));
+    text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
+    lines.push_back(std::move(line));
   }
   return lines;
 }
+
+std::string ReadText(std::u16string_view file) {
+  std::ifstream in(Utf16ToUtf8(file), std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::vector<std::string> ReadLines(std::u16string_view file) { return SplitLines(ReadText(file)); }
 
 // Index of the section header line, or -1.
 long FindSection(const std::vector<std::string>& lines, std::u16string_view section) {
@@ -65,9 +77,11 @@ long FindKey(const std::vector<std::string>& lines, long header, std::u16string_
   return -1;
 }
 
-std::optional<std::string> Lookup(std::u16string_view file, std::u16string_view section,
-                                  std::u16string_view key) {
-  auto lines = ReadLines(file);
+}  // namespace
+
+std::optional<std::string> FindProfileValue(std::string_view text, std::u16string_view section,
+                                            std::u16string_view key) {
+  auto lines = SplitLines(text);
   long header = FindSection(lines, section);
   if (header < 0) return std::nullopt;
   long at = FindKey(lines, header, key);
@@ -80,23 +94,32 @@ std::optional<std::string> Lookup(std::u16string_view file, std::u16string_view 
   return value;
 }
 
+int ProfileIntValue(std::string_view v) {
+  size_t i = 0;
+  bool negative = false;
+  if (i < v.size() && (v[i] == '-' || v[i] == '+')) negative = v[i++] == '-';
+  long long n = 0;
+  while (i < v.size() && v[i] >= '0' && v[i] <= '9') {
+    n = n * 10 + (v[i++] - '0');
+    if (n > 0xFFFFFFFFLL) n = 0xFFFFFFFFLL;
+  }
+  return static_cast<int>(negative ? -n : n);
+}
+
+namespace {
+
+std::optional<std::string> Lookup(std::u16string_view file, std::u16string_view section,
+                                  std::u16string_view key) {
+  return FindProfileValue(ReadText(file), section, key);
+}
+
 class PosixProfile final : public IProfile {
  public:
   int GetInt(std::u16string_view file, std::u16string_view section, std::u16string_view key,
              int fallback) override {
     std::lock_guard lock(mutex_);
     auto value = Lookup(file, section, key);
-    if (!value) return fallback;
-    const std::string& v = *value;
-    size_t i = 0;
-    bool negative = false;
-    if (i < v.size() && (v[i] == '-' || v[i] == '+')) negative = v[i++] == '-';
-    long long n = 0;
-    while (i < v.size() && v[i] >= '0' && v[i] <= '9') {
-      n = n * 10 + (v[i++] - '0');
-      if (n > 0xFFFFFFFFLL) n = 0xFFFFFFFFLL;
-    }
-    return static_cast<int>(negative ? -n : n);
+    return value ? ProfileIntValue(*value) : fallback;
   }
 
   std::u16string GetString(std::u16string_view file, std::u16string_view section,

@@ -3,6 +3,7 @@
 // semantics of the Windows profile API: a missing file, section or key gives
 // the caller's default.
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -26,5 +27,12 @@ class IProfile {
 };
 
 IProfile& SystemProfile();
+
+// The POSIX profile's reading of a file's text, exposed so it can be fuzzed
+// without files: the value GetString and GetInt start from (nothing when the
+// section or key is missing), and GetInt's reading of a value.
+std::optional<std::string> FindProfileValue(std::string_view text, std::u16string_view section,
+                                            std::u16string_view key);
+int ProfileIntValue(std::string_view value);
 
 }  // namespace platform
