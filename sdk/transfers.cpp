@@ -96,6 +96,7 @@ void RunUpload(ServiceClient& service, ITransferRecord* record) {
   if (url.empty()) return fail();
 
   std::uint64_t offset = range.first;  // bytes the service is known to hold
+  std::uint64_t highest = offset;      // the most it ever held: only going past it is progress
   record->SetTransferred(offset);
   int failures = 0, delay = config->retryDelayMs;
   for (;;) {
@@ -141,16 +142,28 @@ void RunUpload(ServiceClient& service, ITransferRecord* record) {
     if (error == http::Error::kNone) {
       Json answer = Json::parse(response.body, nullptr, false);
       auto stored = ParseUnsigned(wire::Text(answer, "storedBytes"));
-      if (response.status == 200 && stored) {
+      if (response.status == 200 && stored && *stored > range.total) {
+        step = Step::kFailed;  // more than the file holds: the service is not talking about this file
+      } else if (response.status == 200 && stored) {
         offset = *stored;
-        failures = 0;
-        delay = config->retryDelayMs;
         record->SetTransferred(offset);
-        if (wire::Text(answer, "complete") == "1") step = Step::kDone;
+        if (wire::Text(answer, "complete") == "1") {
+          step = Step::kDone;
+        } else if (offset > highest) {
+          highest = offset;
+          failures = 0;
+          delay = config->retryDelayMs;
+        } else {
+          // Accepted, yet nothing new is held: a service that keeps saying so
+          // must not keep this loop going.
+          error = http::Error::kTransport;
+        }
       } else if (response.status == 416 && stored && *stored < offset) {
-        // The service lost bytes it had confirmed: continue from what it holds.
+        // The service lost bytes it had confirmed: continue from what it holds,
+        // as one of the tries a chunk gets.
         offset = *stored;
         record->SetTransferred(offset);
+        error = http::Error::kTransport;
       } else if (response.status >= 500) {
         error = http::Error::kTransport;  // a passing fault; the range may be sent again
       } else {
@@ -202,7 +215,7 @@ int FetchLoop(ServiceClient& service, const Fetch& fetch, Write write, Cancel ca
     request.url = fetch.url;
     request.headers = fetch.headers;
     if (offset > 0) request.headers.emplace_back("Range", "bytes=" + std::to_string(offset) + "-");
-    bool localError = false, rangeIgnored = false, first = true;
+    bool localError = false, rangeIgnored = false, first = true, overrun = false;
     const std::uint64_t requested = offset;
     http::Response* current = nullptr;
     request.bodySink = [&](const char* data, std::size_t size) {
@@ -212,6 +225,10 @@ int FetchLoop(ServiceClient& service, const Fetch& fetch, Write write, Cancel ca
         if (requested > 0 && current && current->status == 200) rangeIgnored = true;
       }
       if (rangeIgnored || cancelled() || service.Stopping().load()) return false;
+      if (fetch.size && offset + size > *fetch.size) {
+        overrun = true;  // more than the content holds: nothing past its end is written
+        return false;
+      }
       if (!write(offset, data, size)) {
         localError = true;
         return false;
@@ -224,6 +241,7 @@ int FetchLoop(ServiceClient& service, const Fetch& fetch, Write write, Cancel ca
     current = &response;
     const std::uint64_t before = offset;
     http::Error error = service.Send(request, &response, true);
+    if (overrun) return kSdkFailed;
     if (error == http::Error::kAborted && !rangeIgnored) return kSdkFailed;  // cancel, stop or local write
     if (error == http::Error::kNone) {
       if (response.status == 200 || response.status == 206) {
