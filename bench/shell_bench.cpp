@@ -1,18 +1,24 @@
-// A folder of 100,000 entries opened the way a file dialog opens it
-// (EnumObjects, then a name for every item, no window), under Wine:
+// Opening folders the way a file dialog does (EnumObjects, then a name for
+// every item, no window), each in a fresh process under Wine:
 //   baseline: Wine's own file-system folder over 100,000 local files;
-//   ours:     the cloud disk's folder over a 100,000-entry catalog, from its cache.
+//   ours:     the cloud disk's folder over a 100,000-entry catalog cached in
+//             an earlier process; the first call includes signing in.
+// And signing in: the first EnumObjects on the cloud disk's root in a fresh
+// process, with the account's cache.db empty, as it is after browsing, and
+// grown to 1,000,000 rows.
 // The Windows side is bench/win32/shell_enum_probe.exe, which times itself;
 // this program sets the world up (Wine prefix, reference service, installed
-// layout, regsvr32) and reports the probe's figures as manual times.
+// layout, regsvr32), runs the probe, and reports best-of-N for every side.
 //   VD_BENCH_ENTRIES=N  entries in each folder (default 100000)
 #include <benchmark/benchmark.h>
+#include <sqlite3.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -23,6 +29,8 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr char kCloudDisk[] = "::{20D04FE0-3AEA-1069-A2D8-08002B30309D}\\::{CB5DEC9E-175E-45DF-B647-BCBEE0669FE6}";
+constexpr long kMillion = 1000000;
+constexpr int kRounds = 3;
 
 long Entries() {
   const char* text = std::getenv("VD_BENCH_ENTRIES");
@@ -33,8 +41,8 @@ int Run(const std::string& command) { return std::system(command.c_str()); }
 
 struct ProbeResult {
   bool ok = false;
-  long items = 0;
-  double firstMs = 0, totalMs = 0;
+  long rootItems = 0, items = 0;
+  double rootFirstMs = 0, rootTotalMs = 0, firstMs = 0, totalMs = 0;
 };
 
 class World {
@@ -49,16 +57,28 @@ class World {
     Run("bash " + std::string(WINE_PREFIX_SCRIPT) + " cleanup '" + prefix_.string() + "' >/dev/null 2>&1");
   }
 
-  ProbeResult Probe(const std::string& args) {
+  // wantChild: the arguments name a child folder, whose figures must come too.
+  ProbeResult Probe(const std::string& args, bool wantChild) {
     ProbeResult r;
     FILE* out = ::popen((Wine(std::string("'") + WIN64_BIN + "/shell_enum_probe.exe' " + args) + " 2>/dev/null").c_str(), "r");
     if (!out) return r;
     char line[256] = {};
+    bool root = false, target = false;
     while (std::fgets(line, sizeof line, out)) {
-      if (std::sscanf(line, "items=%ld first_ms=%lf total_ms=%lf", &r.items, &r.firstMs, &r.totalMs) == 3) r.ok = true;
+      root |= std::sscanf(line, "root_items=%ld root_first_ms=%lf root_total_ms=%lf", &r.rootItems, &r.rootFirstMs,
+                          &r.rootTotalMs) == 3;
+      target |= std::sscanf(line, "items=%ld first_ms=%lf total_ms=%lf", &r.items, &r.firstMs, &r.totalMs) == 3;
     }
-    r.ok = ::pclose(out) == 0 && r.ok;
+    r.ok = ::pclose(out) == 0 && root && (target || !wantChild);
     return r;
+  }
+
+  // The account's cache.db in the prefix (there once the client signed in
+  // and a folder was opened).
+  fs::path CacheDb() const {
+    for (const auto& entry : fs::recursive_directory_iterator(prefix_ / "drive_c" / "users"))
+      if (entry.path().filename() == "cache.db" && entry.path().parent_path().filename() == "alice") return entry.path();
+    return {};
   }
 
   bool ok = false;
@@ -101,55 +121,148 @@ class World {
   std::unique_ptr<corbel::test::ServerProcess> server_;
 };
 
-double g_baselineMs = 0;
+std::string CloudChild() { return std::string("'") + kCloudDisk + "' bench_" + std::to_string(Entries()); }
 
-void Report(benchmark::State& state, const ProbeResult& r) {
-  state.SetIterationTime(r.totalMs / 1000.0);
-  state.counters["items"] = static_cast<double>(r.items);
-  state.counters["first_ms"] = r.firstMs;
-  state.counters["total_ms"] = r.totalMs;
+// Best of the rounds, each in a fresh process.
+bool BestOf(benchmark::State& state, const std::string& args, bool wantChild, ProbeResult* best) {
+  for (int round = 0; round < kRounds; ++round) {
+    const ProbeResult r = World::Get().Probe(args, wantChild);
+    if (!r.ok) return false;
+    const double key = r.items ? r.totalMs : r.rootTotalMs;
+    const double bestKey = best->items ? best->totalMs : best->rootTotalMs;
+    if (!best->ok || key < bestKey) *best = r;
+  }
+  state.SetIterationTime((best->items ? best->totalMs : best->rootTotalMs) / 1000.0);
+  return true;
+}
+
+std::map<std::string, ProbeResult> g_results;
+
+bool Ready(benchmark::State& state) {
+  if (!World::Get().ok) state.SkipWithError("the Wine world did not come up");
+  return World::Get().ok;
 }
 
 void BM_WineFileSystemFolder(benchmark::State& state) {
-  World& world = World::Get();
-  if (!world.ok) {
-    state.SkipWithError("the Wine world did not come up");
-    return;
-  }
+  if (!Ready(state)) return;
   for (auto _ : state) {
-    const ProbeResult r = world.Probe("'C:\\bench_local'");
-    if (!r.ok || r.items != Entries()) {
-      state.SkipWithError("the probe failed on the local folder");
-      return;
-    }
-    Report(state, r);
-    g_baselineMs = r.totalMs;
+    ProbeResult best;
+    if (!BestOf(state, "'C:\\bench_local'", false, &best) || best.rootItems != Entries())
+      return state.SkipWithError("the probe failed on the local folder");
+    state.counters["first_ms"] = best.rootFirstMs;
+    state.counters["total_ms"] = best.rootTotalMs;
+    g_results["wine"] = best;
   }
 }
 
-void BM_CloudFolderFromCache(benchmark::State& state) {
-  World& world = World::Get();
-  if (!world.ok) {
-    state.SkipWithError("the Wine world did not come up");
-    return;
-  }
-  const std::string child = "bench_" + std::to_string(Entries());
+void BM_CloudFolderFreshProcess(benchmark::State& state) {
+  if (!Ready(state)) return;
+  // Once, untimed: the catalog's first listing goes into the cache.
+  const ProbeResult warm = World::Get().Probe(CloudChild() + " --warm " + std::to_string(Entries()), true);
+  if (!warm.ok || warm.items != Entries()) return state.SkipWithError("the catalog was never listed whole");
   for (auto _ : state) {
-    // The first run waits (untimed) until the catalog's first listing is cached.
-    const ProbeResult r = world.Probe(std::string("'") + kCloudDisk + "' " + child + " --warm " +
-                                      std::to_string(Entries()));
-    if (!r.ok || r.items != Entries()) {
-      state.SkipWithError("the probe failed on the cloud folder");
-      return;
-    }
-    Report(state, r);
-    if (g_baselineMs > 0) state.counters["speedup_vs_wine_fs"] = g_baselineMs / r.totalMs;
+    ProbeResult best;
+    if (!BestOf(state, CloudChild(), true, &best) || best.items != Entries())
+      return state.SkipWithError("the probe failed on the cloud folder");
+    state.counters["first_ms"] = best.firstMs;
+    state.counters["total_ms"] = best.totalMs;
+    state.counters["sign_in_root_ms"] = best.rootTotalMs;
+    g_results["cloud"] = best;
   }
 }
 
-BENCHMARK(BM_WineFileSystemFolder)->UseManualTime()->Iterations(2)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_CloudFolderFromCache)->UseManualTime()->Iterations(2)->Unit(benchmark::kMillisecond);
+// Content rows under parents nobody opens, up to `rows` in the whole file.
+bool GrowCache(const fs::path& db, long rows) {
+  sqlite3* h = nullptr;
+  if (sqlite3_open(db.c_str(), &h) != SQLITE_OK) return false;
+  sqlite3_busy_timeout(h, 30000);
+  sqlite3_stmt* count = nullptr;
+  long have = 0;
+  if (sqlite3_prepare_v2(h, "select (select count(*) from catalogs) + (select count(*) from contents)", -1, &count,
+                         nullptr) == SQLITE_OK &&
+      sqlite3_step(count) == SQLITE_ROW)
+    have = sqlite3_column_int64(count, 0);
+  sqlite3_finalize(count);
+  sqlite3_exec(h, "begin", nullptr, nullptr, nullptr);
+  sqlite3_stmt* st = nullptr;
+  sqlite3_prepare_v2(h, "insert into contents(parentID,contentID,contentName,contentSize,updateTime) values(?,?,?,?,?)",
+                     -1, &st, nullptr);
+  for (long i = have; i < rows && st; ++i) {
+    const std::string parent = "filler" + std::to_string(i / 200), id = "fillercontent" + std::to_string(i);
+    sqlite3_bind_text(st, 1, parent.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(st, 2, id.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(st, 3, "photo.jpg", -1, SQLITE_STATIC);
+    sqlite3_bind_text(st, 4, "123456", -1, SQLITE_STATIC);
+    sqlite3_bind_text(st, 5, "20240101000000", -1, SQLITE_STATIC);
+    sqlite3_step(st);
+    sqlite3_reset(st);
+  }
+  sqlite3_finalize(st);
+  const bool ok = sqlite3_exec(h, "commit", nullptr, nullptr, nullptr) == SQLITE_OK;
+  sqlite3_close(h);
+  return ok;
+}
+
+// state.range(0): 0 an empty cache.db, 1 the account's own rows, 2 grown to a million.
+void BM_SignInFirstRootEnum(benchmark::State& state) {
+  if (!Ready(state)) return;
+  const fs::path db = World::Get().CacheDb();
+  if (db.empty()) return state.SkipWithError("no cache.db: run the cloud folder benchmark first");
+  const fs::path kept = db.string() + ".kept";
+  if (!fs::exists(kept)) fs::copy_file(db, kept);
+  auto setUp = [&] {
+    for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(db.string() + suffix);
+    if (state.range(0) == 0) return;
+    fs::copy_file(kept, db);
+    if (state.range(0) == 2) GrowCache(db, kMillion);
+  };
+  const char* names[] = {"empty", "own", "million"};
+  for (auto _ : state) {
+    ProbeResult best;
+    setUp();  // once before the rounds: the file stays as each round leaves it
+    if (!BestOf(state, std::string("'") + kCloudDisk + "'", false, &best))
+      return state.SkipWithError("the probe failed on the cloud disk");
+    state.counters["first_ms"] = best.rootFirstMs;
+    state.counters["total_ms"] = best.rootTotalMs;
+    state.counters["items"] = static_cast<double>(best.rootItems);
+    g_results[std::string("sign_in_") + names[state.range(0)]] = best;
+  }
+  for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(db.string() + suffix);
+  fs::copy_file(kept, db);
+}
+
+BENCHMARK(BM_WineFileSystemFolder)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CloudFolderFreshProcess)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SignInFirstRootEnum)->Arg(0)->Arg(1)->Arg(2)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+
+double Ratio(double a, double b) { return b > 0 ? a / b : 0; }
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  const long n = Entries();
+  if (g_results.count("wine") && g_results.count("cloud")) {
+    const ProbeResult& wine = g_results["wine"];
+    const ProbeResult& cloud = g_results["cloud"];
+    std::printf("\n%ld entries, best of %d fresh processes each:\n", n, kRounds);
+    std::printf("  Wine's file-system folder: first %.1f ms, all %.1f ms\n", wine.rootFirstMs, wine.rootTotalMs);
+    std::printf("  cloud folder from its cache: first %.1f ms, all %.1f ms (sign-in and root before it: %.1f ms)\n",
+                cloud.firstMs, cloud.totalMs, cloud.rootTotalMs);
+    std::printf("  ratio: %.1fx faster than Wine's folder\n", Ratio(wine.rootTotalMs, cloud.totalMs));
+  }
+  if (g_results.count("sign_in_empty")) {
+    const ProbeResult& empty = g_results["sign_in_empty"];
+    std::printf("\nfirst EnumObjects on the cloud disk in a fresh process (sign-in included), best of %d:\n", kRounds);
+    for (const char* name : {"empty", "own", "million"}) {
+      const std::string key = std::string("sign_in_") + name;
+      if (!g_results.count(key)) continue;
+      const ProbeResult& r = g_results[key];
+      std::printf("  cache.db %-8s first %.1f ms, all %ld items %.1f ms; ratio to empty %.2f\n", name, r.rootFirstMs,
+                  r.rootItems, r.rootTotalMs, Ratio(r.rootTotalMs, empty.rootTotalMs));
+    }
+  }
+  benchmark::Shutdown();
+  return 0;
+}

@@ -1,9 +1,12 @@
 // shell_enum_probe <parse name> [child name] [--warm N]
 // Times what a file dialog does when it opens a folder: EnumObjects, then
-// Next and GetDisplayNameOf for every item, windowless. With a child name the
-// probe first binds to that child of the parsed folder. With --warm N it
-// first enumerates with a window (which lets the cloud folder refresh its
-// cache) until N items come back. Prints one line:
+// Next and GetDisplayNameOf for every item, windowless. The first thing it
+// times is the parsed folder itself, in this fresh process (for the cloud
+// disk that includes signing in). With a child name the probe then binds to
+// that child of the parsed folder and times it. With --warm N it first
+// enumerates the child with a window (which lets the cloud folder refresh
+// its cache) until N items come back. Prints two lines:
+//   root_items=<n> root_first_ms=<time to the first name> root_total_ms=<time to the last>
 //   items=<n> first_ms=<time to the first name> total_ms=<time to the last>
 #include <windows.h>
 #include <shlobj.h>
@@ -87,6 +90,14 @@ int Run(int argc, wchar_t** argv, HWND window) {
     std::fprintf(stderr, "shell_enum_probe: cannot bind the folder: 0x%08lX\n", static_cast<unsigned long>(hr));
     return 1;
   }
+  // The parsed folder first, as a fresh process meets it.
+  const Pass root = Enumerate(folder.get(), nullptr);
+  if (FAILED(root.hr)) {
+    std::fprintf(stderr, "shell_enum_probe: EnumObjects of the folder failed: 0x%08lX\n",
+                 static_cast<unsigned long>(root.hr));
+    return 1;
+  }
+  std::printf("root_items=%ld root_first_ms=%.1f root_total_ms=%.1f\n", root.items, root.firstMs, root.totalMs);
   Com<IShellFolder> target;
   if (childName) {
     // The cloud folder answers from its cache first: wait for the child to be listed.
