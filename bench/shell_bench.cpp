@@ -60,7 +60,10 @@ class World {
   // wantChild: the arguments name a child folder, whose figures must come too.
   ProbeResult Probe(const std::string& args, bool wantChild) {
     ProbeResult r;
-    FILE* out = ::popen((Wine(std::string("'") + WIN64_BIN + "/shell_enum_probe.exe' " + args) + " 2>/dev/null").c_str(), "r");
+    const fs::path errors = dir_ / "probe.err";
+    FILE* out = ::popen((Wine(std::string("'") + WIN64_BIN + "/shell_enum_probe.exe' " + args) + " 2>'" +
+                         errors.string() + "'").c_str(),
+                        "r");
     if (!out) return r;
     char line[256] = {};
     bool root = false, target = false;
@@ -70,6 +73,11 @@ class World {
       target |= std::sscanf(line, "items=%ld first_ms=%lf total_ms=%lf", &r.items, &r.firstMs, &r.totalMs) == 3;
     }
     r.ok = ::pclose(out) == 0 && root && (target || !wantChild);
+    if (!r.ok) {
+      // What the probe said goes with the failure.
+      std::ifstream said(errors);
+      for (std::string line; std::getline(said, line);) std::fprintf(stderr, "probe: %s\n", line.c_str());
+    }
     return r;
   }
 
@@ -103,6 +111,11 @@ class World {
     std::ofstream(install / "Nimbra.ini") << "[Service]\nHost=127.0.0.1\nPort=" << server_->port()
                                           << "\n[Account]\nAccount=alice\nPassword=alice-pass\n";
     if (Run(Wine("regsvr32 /s C:\\\\Veyra\\\\Shell\\\\Pandrel64.dll") + " >/dev/null 2>&1") != 0) return;
+    // The user signs in before any timed process starts, as on a desktop
+    // where the client runs when Explorer does.
+    if (Run(Wine(std::string("'") + WIN64_BIN + "/shell_enum_probe.exe' '" + kCloudDisk + "' --sign-in") +
+            " >/dev/null 2>&1") != 0)
+      return;
     // The baseline's local files.
     const fs::path local = prefix_ / "drive_c" / "bench_local";
     fs::create_directories(local);

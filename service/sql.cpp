@@ -1,12 +1,17 @@
 #include <sqlite3.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
 #include <set>
 #include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include "log_impl.h"
 #include "os.h"
@@ -283,6 +288,96 @@ bool MoveAside(const std::string& path) {
   return true;
 }
 
+// Files up to this size are checked whole at their first open. A larger one
+// (an account with a million cached rows) would hold its opener, the shell's
+// thread, for seconds: it gets a quick look at once and its whole check on a
+// thread of its own; damage found there is marked beside the file and acted
+// on at the next process's first open.
+constexpr std::uint64_t kCheckAtOnceBytes = std::uint64_t{4} << 20;
+
+std::uint64_t DatabaseBytes(sqlite3* db) {
+  std::string pages, size;
+  if (QueryText(db, "PRAGMA page_count", pages) != SQLITE_OK || QueryText(db, "PRAGMA page_size", size) != SQLITE_OK)
+    return 0;
+  return std::strtoull(pages.c_str(), nullptr, 10) * std::strtoull(size.c_str(), nullptr, 10);
+}
+
+// The schema can be read: page 1 and the file's header are sound.
+Health QuickLook(sqlite3* db, const std::string& path) {
+  std::string count;
+  const int rc = QueryText(db, "select count(*) from sqlite_master", count);
+  const int primary = rc & 0xff;
+  if (primary == SQLITE_NOTADB || primary == SQLITE_CORRUPT) {
+    VD_SERVICE_LOG(kLogError, "%s is not a sound database (%d %s)", path.c_str(), rc, sqlite3_errmsg(db));
+    return Health::kDamaged;
+  }
+  return rc == SQLITE_OK ? Health::kGood : Health::kUnknown;
+}
+
+std::string DamageMark(const std::string& path) { return path + ".damaged"; }
+
+bool IsMarkedDamaged(const std::string& path) {
+  if (std::FILE* f = std::fopen(DamageMark(path).c_str(), "rb")) {
+    std::fclose(f);
+    return true;
+  }
+  return false;
+}
+
+// Whole-file checks of large files, one thread each; stopped (interrupted
+// and joined) when the library goes away.
+class BackgroundChecks {
+ public:
+  ~BackgroundChecks() {
+    std::lock_guard lock(mutex_);
+    for (auto& check : checks_) {
+      if (sqlite3* db = check->db.load()) sqlite3_interrupt(db);
+    }
+    for (auto& check : checks_) check->thread.join();
+  }
+
+  void Start(const std::string& path) {
+    auto check = std::make_unique<Running>();
+    Running* running = check.get();
+    std::lock_guard lock(mutex_);
+    try {
+      running->thread = std::thread([running, path] { Run(*running, path); });
+      checks_.push_back(std::move(check));
+    } catch (const std::system_error&) {
+      VD_SERVICE_LOG(kLogWarn, "%s: no thread for its check; it is not checked in this process", path.c_str());
+    }
+  }
+
+ private:
+  struct Running {
+    std::thread thread;
+    std::atomic<sqlite3*> db{nullptr};
+  };
+
+  static void Run(Running& running, const std::string& path) {
+    try {
+      UniqueDb db = Open(path);
+      if (!db) return;
+      running.db = db->db;
+      if (Check(db->db, path) == Health::kDamaged) {
+        if (std::FILE* f = std::fopen(DamageMark(path).c_str(), "wb")) std::fclose(f);
+        VD_SERVICE_LOG(kLogError, "%s is damaged; it is set aside at the next start", path.c_str());
+      }
+      running.db = nullptr;
+    } catch (...) {
+      running.db = nullptr;
+    }
+  }
+
+  std::mutex mutex_;
+  std::vector<std::unique_ptr<Running>> checks_;
+};
+
+BackgroundChecks& Background() {
+  static BackgroundChecks checks;
+  return checks;
+}
+
 // Files checked by this process; the check runs under the lock so no other
 // connection of the process has the file open while it may be moved.
 std::mutex g_checkedMutex;
@@ -292,7 +387,11 @@ std::set<std::string> g_checked;
 bool FirstOpenChecks(UniqueDb& db, const std::string& path) {
   std::lock_guard lock(g_checkedMutex);
   if (g_checked.count(path)) return true;
-  switch (Check(db->db, path)) {
+  const bool marked = IsMarkedDamaged(path);
+  const bool whole = marked || DatabaseBytes(db->db) <= kCheckAtOnceBytes;
+  Health health = marked ? Health::kDamaged : whole ? Check(db->db, path) : QuickLook(db->db, path);
+  if (marked) std::remove(DamageMark(path).c_str());
+  switch (health) {
     case Health::kGood:
       break;
     case Health::kDamaged:
@@ -307,6 +406,7 @@ bool FirstOpenChecks(UniqueDb& db, const std::string& path) {
   if (rc != SQLITE_OK || mode != "wal")
     VD_SERVICE_LOG(kLogWarn, "%s stays in journal mode '%s' (%d)", path.c_str(), mode.c_str(), rc);
   g_checked.insert(path);
+  if (!whole) Background().Start(path);
   return true;
 }
 

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <climits>
 #include <cstring>
+#include <filesystem>
 #include <set>
 #include <string>
 #include <thread>
@@ -344,6 +346,51 @@ TEST(SqlConnection, DamagedFileIsRefusedAndKept) {
     fresh.reset();
     EXPECT_EQ((std::vector<std::string>{"new"}), Column0(path, "select x from t"));
   }
+}
+
+// A large file gets only a quick look at its first open, so that opening a
+// million-row cache never holds the shell; its whole check runs beside, and
+// damage found there is acted on at the next process's first open (here: the
+// same file under another spelling of its path, which this process has not
+// opened yet).
+TEST(SqlConnection, ALargeFileIsCheckedBesideItsOpenAndSetAsideNextTime) {
+  TempDir dir;
+  const std::string big = dir.File("big.db");
+  {
+    auto c = OpenSQLConnection(big.c_str());
+    ASSERT_TRUE(c);
+    ASSERT_EQ(0, Exec(*c, "create table t(x)"));
+    ASSERT_EQ(0, c->beginTransaction());
+    for (int i = 0; i < 60000; ++i) {
+      auto row = Prepare(*c, "insert into t values(?)");
+      ASSERT_TRUE(row);
+      row->bindText(1, std::string(100, static_cast<char>('a' + i % 26)).c_str(), -1);
+      ASSERT_EQ(0, row->execute());
+    }
+    ASSERT_EQ(0, c->commit());
+  }
+  std::string bytes = ReadAll(big);
+  ASSERT_GT(bytes.size(), 5u << 20);
+  std::memset(bytes.data() + bytes.size() / 2, 0x5a, 3 * 4096);
+  const std::string damaged = dir.File("damaged-big.db");
+  WriteAll(damaged, bytes);
+  const std::string damagedOther = (std::filesystem::path(dir.path()) / "." / "damaged-big.db").string();
+
+  auto opened = OpenSQLConnection(damaged.c_str());
+  ASSERT_TRUE(opened) << "only a quick look at the first open";
+  opened.reset();
+  bool marked = false;
+  for (int i = 0; i < 600 && !marked; ++i) {
+    marked = std::filesystem::exists(damaged + ".damaged");
+    if (!marked) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  ASSERT_TRUE(marked) << "the whole check beside the open found the damage";
+  EXPECT_FALSE(OpenSQLConnection(damagedOther.c_str())) << "the next first open sets it aside";
+  EXPECT_EQ(1u, FilesStartingWith(dir.path(), "damaged-big.db.corrupt-").size());
+  EXPECT_FALSE(std::filesystem::exists(damaged + ".damaged"));
+  auto fresh = OpenSQLConnection(damagedOther.c_str());
+  ASSERT_TRUE(fresh);
+  EXPECT_EQ(0, Exec(*fresh, "create table t(x)"));
 }
 
 }  // namespace

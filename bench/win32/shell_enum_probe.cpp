@@ -1,4 +1,7 @@
 // shell_enum_probe <parse name> [child name] [--warm N]
+// shell_enum_probe <parse name> --sign-in: enumerates the folder with a
+// window until it answers (the cloud folder starts the desktop client and
+// waits for its sign-in), untimed, so later probes find a signed-in user.
 // Times what a file dialog does when it opens a folder: EnumObjects, then
 // Next and GetDisplayNameOf for every item, windowless. The first thing it
 // times is the parsed folder itself, in this fresh process (for the cloud
@@ -72,8 +75,11 @@ Pass Enumerate(IShellFolder* folder, HWND window, const wchar_t* find = nullptr,
 int Run(int argc, wchar_t** argv, HWND window) {
   const wchar_t* childName = nullptr;
   long warm = 0;
+  bool signIn = false;
   for (int i = 2; i < argc; ++i) {
-    if (std::wcscmp(argv[i], L"--warm") == 0 && i + 1 < argc) {
+    if (std::wcscmp(argv[i], L"--sign-in") == 0) {
+      signIn = true;
+    } else if (std::wcscmp(argv[i], L"--warm") == 0 && i + 1 < argc) {
       warm = std::wcstol(argv[++i], nullptr, 10);
     } else {
       childName = argv[i];
@@ -89,6 +95,17 @@ int Run(int argc, wchar_t** argv, HWND window) {
   if (FAILED(hr)) {
     std::fprintf(stderr, "shell_enum_probe: cannot bind the folder: 0x%08lX\n", static_cast<unsigned long>(hr));
     return 1;
+  }
+  if (signIn) {
+    const Clock::time_point until = Clock::now() + std::chrono::seconds(120);
+    while (Enumerate(folder.get(), window).hr != S_OK) {
+      if (Clock::now() > until) {
+        std::fprintf(stderr, "shell_enum_probe: nobody signed in\n");
+        return 1;
+      }
+      ::Sleep(500);
+    }
+    return 0;
   }
   // The parsed folder first, as a fresh process meets it.
   const Pass root = Enumerate(folder.get(), nullptr);
