@@ -155,11 +155,27 @@ const std::vector<int>& ContentColumns() {
   return columns;
 }
 
+// The current row's field f (layout order) as text, in `buffer` or `number`.
+template <class Record>
+std::string_view RowField(SQLResultSet* rs, const std::vector<int>& columns, std::size_t f, char* buffer,
+                          char (&number)[16]) {
+  const int column = columns[f];
+  if (column < 0) return {};
+  if (f >= RowLayout<Record>::TextFields().size()) {
+    const int value = rs->getInt(column);
+    if (value == 0) return {};
+    const auto end = std::to_chars(number, number + sizeof number, value).ptr;
+    return std::string_view(number, static_cast<std::size_t>(end - number));
+  }
+  buffer[0] = '\0';
+  rs->getString(column, buffer, kTextBuffer);
+  return std::string_view(buffer);
+}
+
 // Steps the result set and packs each row into the builder `builderFor`
 // names for its parent (column 0).
 template <class Record, class BuilderFor>
 std::size_t PackRows(SQLResultSet* rs, const std::vector<int>& columns, BuilderFor&& builderFor) {
-  const std::size_t textFields = RowLayout<Record>::TextFields().size();
   std::vector<char> buffer(kTextBuffer);
   char number[16];
   std::string parent;
@@ -170,22 +186,19 @@ std::size_t PackRows(SQLResultSet* rs, const std::vector<int>& columns, BuilderF
     parent.assign(buffer.data());
     RowListBuilder<Record>* builder = builderFor(parent);
     if (builder == nullptr) break;
-    builder->AppendFields([&](std::size_t f) -> std::string_view {
-      const int column = columns[f];
-      if (column < 0) return {};
-      if (f >= textFields) {
-        const int value = rs->getInt(column);
-        if (value == 0) return {};
-        const auto end = std::to_chars(number, number + sizeof number, value).ptr;
-        return std::string_view(number, static_cast<std::size_t>(end - number));
-      }
-      buffer[0] = '\0';
-      rs->getString(column, buffer.data(), kTextBuffer);
-      return std::string_view(buffer.data());
-    });
+    builder->AppendFields([&](std::size_t f) { return RowField<Record>(rs, columns, f, buffer.data(), number); });
     ++rows;
   }
   return rows;
+}
+
+template <class Record>
+bool PackNext(SQLResultSet* rs, const std::vector<int>& columns, RowPage<Record>& page) {
+  if (!rs->next()) return false;
+  char buffer[kTextBuffer];
+  char number[16];
+  page.AppendFields([&](std::size_t f) { return RowField<Record>(rs, columns, f, buffer, number); });
+  return true;
 }
 
 int DeleteBy(SQLConnection* connection, const char* sql, const std::string& parentID, const std::string* id) {
@@ -364,6 +377,26 @@ std::size_t LoadParentRows(SQLConnection* connection, const char* sql, const std
 }
 
 }  // namespace
+
+SQLResultSetPtr QueryCatalogRows(SQLConnection* connection, const std::string& parentID) {
+  SQLPreparedStatementPtr st(connection->prepareStatement("select * from catalogs where parentID = ? order by rowid"));
+  if (!st || st->bindText(1, parentID.c_str(), -1) != 0) return nullptr;
+  return SQLResultSetPtr(st->executeQuery());
+}
+
+SQLResultSetPtr QueryContentRows(SQLConnection* connection, const std::string& parentID) {
+  SQLPreparedStatementPtr st(connection->prepareStatement("select * from contents where parentID = ? order by rowid"));
+  if (!st || st->bindText(1, parentID.c_str(), -1) != 0) return nullptr;
+  return SQLResultSetPtr(st->executeQuery());
+}
+
+bool PackNextCatalog(SQLResultSet* rs, RowPage<CatalogInfo>& page) {
+  return PackNext<CatalogInfo>(rs, CatalogColumns(), page);
+}
+
+bool PackNextContent(SQLResultSet* rs, RowPage<ContentInfo>& page) {
+  return PackNext<ContentInfo>(rs, ContentColumns(), page);
+}
 
 std::size_t LoadCatalogRows(SQLConnection* connection, const std::string& parentID, RowListBuilder<CatalogInfo>& out) {
   return LoadParentRows(connection, "select * from catalogs where parentID = ? order by rowid", CatalogColumns(),

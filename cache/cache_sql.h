@@ -7,6 +7,7 @@
 #include "cloud_sdk_records.h"
 #include "packed_rows.h"
 #include "service/sql.h"
+#include "service/sql_ptr.h"
 
 namespace vdcache {
 
@@ -56,6 +57,12 @@ std::size_t LoadAllContentRows(SQLConnection* connection, IRowSink& sink);
 // The rows of one parent (served before the whole load is done).
 std::size_t LoadCatalogRows(SQLConnection* connection, const std::string& parentID, RowListBuilder<CatalogInfo>& out);
 std::size_t LoadContentRows(SQLConnection* connection, const std::string& parentID, RowListBuilder<ContentInfo>& out);
+// One parent's rows for a reader that steps them itself, in stored order,
+// and the packing of the next row into a page (false when there is none).
+SQLResultSetPtr QueryCatalogRows(SQLConnection* connection, const std::string& parentID);
+SQLResultSetPtr QueryContentRows(SQLConnection* connection, const std::string& parentID);
+bool PackNextCatalog(SQLResultSet* rs, RowPage<CatalogInfo>& page);
+bool PackNextContent(SQLResultSet* rs, RowPage<ContentInfo>& page);
 // Indexes on the parent columns, so one parent's rows are found without a scan.
 extern const char* const kParentIndexes[2];
 

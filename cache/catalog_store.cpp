@@ -200,6 +200,29 @@ void CatalogStore::EnsureResident(const std::string& parentID) {
   }
 }
 
+bool CatalogStore::IsResident(const std::string& parentID) {
+  std::lock_guard<std::mutex> lock(m_lock);
+  return !m_loading || m_resident.count(parentID) != 0;
+}
+
+std::string CatalogStore::DbPath() const {
+  std::lock_guard<std::mutex> lock(m_lock);
+  return m_dbPath;
+}
+
+bool CatalogStore::HasRowsInFile(const std::string& parentID) {
+  SQLConnectionPtr connection = OpenSQLConnection(DbPath().c_str());
+  if (!connection) return false;
+  for (const char* sql : {"select 1 from catalogs where parentID = ? limit 1",
+                          "select 1 from contents where parentID = ? limit 1"}) {
+    SQLPreparedStatementPtr st(connection->prepareStatement(sql));
+    if (!st || st->bindText(1, parentID.c_str(), -1) != 0) continue;
+    SQLResultSetPtr rs(st->executeQuery());
+    if (rs && rs->next()) return true;
+  }
+  return false;
+}
+
 ChildrenPtr CatalogStore::Children(const std::string& parentID) {
   EnsureResident(parentID);
   std::lock_guard<std::mutex> lock(m_lock);

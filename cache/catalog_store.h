@@ -61,6 +61,13 @@ class CatalogStore {
   // Makes the parent's rows in memory the ones the file holds (during the
   // load), so that a change can be made to them.
   void EnsureResident(const std::string& parentID);
+  // True when memory holds the parent's rows as they are (always, once the
+  // load is done).
+  bool IsResident(const std::string& parentID);
+  // During the load: whether the file holds rows of the parent, without
+  // reading them (an indexed probe).
+  bool HasRowsInFile(const std::string& parentID);
+  std::string DbPath() const;
   // Replaces (null: removes) a parent's children.
   void Put(const std::string& parentID, ChildrenPtr children);
   // Adds a page of children behind the parent's rows.

@@ -170,6 +170,20 @@ TEST(CacheLoad, ReadersAndWritersDuringTheLoadSeeTheFileAndLoseNothing) {
   EXPECT_TRUE(cache.HasSubCatalog("ROOT"));
   EXPECT_FALSE(cache.IsListed("NOWHERE"));
   EXPECT_FALSE(cache.Store().WaitLoaded(0));
+  // A reader that steps a catalog gets it page by page from the file, without
+  // the whole catalog being read first.
+  {
+    auto rows = cache.OpenRows("P7");
+    ASSERT_NE(rows, nullptr);
+    EXPECT_EQ(rows->NextCatalogs(), nullptr);
+    std::vector<std::string> ids;
+    while (auto page = rows->NextContents())
+      for (std::size_t r = 0; r < page->Count(); ++r) ids.emplace_back(page->Field(r, RowLayout<ContentInfo>::kId));
+    ASSERT_EQ(ids.size(), 50u);
+    EXPECT_EQ(ids.front(), "P7-F0");
+    EXPECT_EQ(ids.back(), "P7-F49");
+    EXPECT_FALSE(cache.Store().IsResident("P7"));
+  }
 
   // Writes while it is held: a replaced catalog, a page appended to one the
   // file holds, a deleted content. The load must not put the old rows back.

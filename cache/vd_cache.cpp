@@ -142,6 +142,15 @@ ChildrenPtr CVDCache::GetChildren(const std::string& catalogID) {
   return m_store.Children(catalogID);
 }
 
+std::unique_ptr<RowCursor> CVDCache::OpenRows(const std::string& catalogID) {
+  if (!IsLoaded()) return nullptr;
+  if (!m_store.IsResident(catalogID)) {
+    // Still loading and not read yet: step the file as far as the reader goes.
+    if (auto file = FileCursor(m_store.DbPath(), catalogID)) return file;
+  }
+  return SnapshotCursor(m_store.Children(catalogID));
+}
+
 uint32_t CVDCache::GetDiskFromCache(const ListRequest& request, ListResult* result) {
   if (!IsLoaded()) return kCacheNotLoaded;
   std::size_t appended = 0;
@@ -159,8 +168,8 @@ uint32_t CVDCache::GetDiskFromCacheEx(const ListRequest& request, ListResult* re
   const int64_t end = ParseInt64(request.endNumber);
   if (start == -1 || end == -1) return GetDiskFromCache(request, result);
   // One snapshot for the whole window: a page never mixes the catalogs of
-  // one listing with the contents of the next.
-  if (ChildrenPtr children = m_store.Children(request.catalogID); children && end > start && end > 0) {
+  // one listing with the contents of the next. An empty window reads nothing.
+  if (ChildrenPtr children = end > start && end > 0 ? m_store.Children(request.catalogID) : nullptr) {
     AppendWindow(*children, request.catalogID, static_cast<std::size_t>(std::max<int64_t>(start, 0)),
                  static_cast<std::size_t>(end), result);
   }
@@ -181,7 +190,9 @@ bool CVDCache::IsListed(const std::string& catalogID) {
     if (m_unfinished.count(catalogID) != 0) return false;
   }
   // While the file loads, a catalog with rows in it was listed before.
-  return m_store.Loading() && m_store.Children(catalogID) != nullptr;
+  if (!m_store.Loading()) return false;
+  if (m_store.IsResident(catalogID)) return m_store.Children(catalogID) != nullptr;
+  return m_store.HasRowsInFile(catalogID);
 }
 
 bool CVDCache::IsUnfinished(const std::string& catalogID) {

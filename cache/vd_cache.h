@@ -24,6 +24,7 @@
 #include "cache_result.h"
 #include "cache_settings.h"
 #include "catalog_store.h"
+#include "row_cursor.h"
 #include "cloud_sdk.h"
 #include "listing_tracker.h"
 #include "page_walk.h"
@@ -97,6 +98,9 @@ class CVDCache {
   // The stored children as one snapshot (null: none); what the enumerator
   // turns into identifiers as they are asked for.
   ChildrenPtr GetChildren(const std::string& catalogID);
+  // The stored children page by page: from memory, or from the file while it
+  // still loads (the first page comes at once, whatever the catalog's size).
+  std::unique_ptr<RowCursor> OpenRows(const std::string& catalogID);
 
   // ---- refresh
   uint32_t GetDisk(const ListRequest& request, ListResult* result, bool synchronous, bool alwaysUpdate);

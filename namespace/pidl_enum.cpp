@@ -195,9 +195,9 @@ bool CIVDPidlEnumEx::Init(PcPidl folder, std::uint32_t flags, bool cacheOnly, in
             return false;
         }
         InitSymbolLinks(f.key);
-        m_pending.children = m_env.cache->GetChildren(f.catalogId);
+        m_pending.rows = m_env.cache->OpenRows(f.catalogId);
         m_pending.flags = flags;
-        m_pending.next = 0;
+        m_pending.catalogsDone = false;
         return true;
     } catch (...) {
         VD_LOG_ERROR("enumeration failed");
@@ -415,44 +415,41 @@ void CIVDPidlEnumEx::AddShareFilePidls(PcPidl folder, int shareMode, std::uint32
 bool CIVDPidlEnumEx::MakeUpTo(std::size_t index) const noexcept {
     using CatalogRows = vdcache::RowLayout<CatalogInfo>;
     using ContentRows = vdcache::RowLayout<ContentInfo>;
-    constexpr std::size_t kBatch = 64;
-    while (index >= m_items.size() && m_pending.children) {
-        const vdcache::CatalogChildren& rows = *m_pending.children;
-        const std::size_t catalogs = rows.catalogs.Count();
-        const std::size_t total = rows.Count();
-        if (m_pending.next >= total) {
-            m_pending.children.reset();  // all made: the snapshot goes
-            break;
-        }
-        const std::size_t from = m_pending.next;
-        const std::size_t to = std::min(total, from + kBatch);
-        m_pending.next = to;
+    while (index >= m_items.size() && m_pending.rows) {
         try {
-            if (from < catalogs && (m_pending.flags & kShcontfFolders) != 0) {
-                rows.catalogs.ForEach(from, std::min(to, catalogs), [&](const auto& page, std::size_t r) {
-                    const std::u16string id = Widen(page.Field(r, CatalogRows::kId));
-                    const std::u16string name = Widen(page.Field(r, CatalogRows::kName));
-                    Append(CreateCatalogPidl(m_mgr, {id, name, page.Field(r, CatalogRows::kUpdateTime),
-                                                     page.Field(r, CatalogRows::kType),
-                                                     page.Field(r, CatalogRows::kShareType)}));
-                    return true;
-                });
+            if (!m_pending.catalogsDone) {
+                const auto page = m_pending.rows->NextCatalogs();
+                if (!page) {
+                    m_pending.catalogsDone = true;
+                    continue;
+                }
+                if ((m_pending.flags & kShcontfFolders) == 0) {
+                    continue;
+                }
+                for (std::size_t r = 0; r < page->Count(); ++r) {
+                    const std::u16string id = Widen(page->Field(r, CatalogRows::kId));
+                    const std::u16string name = Widen(page->Field(r, CatalogRows::kName));
+                    Append(CreateCatalogPidl(m_mgr, {id, name, page->Field(r, CatalogRows::kUpdateTime),
+                                                     page->Field(r, CatalogRows::kType),
+                                                     page->Field(r, CatalogRows::kShareType)}));
+                }
+                continue;
             }
-            if (to > catalogs && (m_pending.flags & kShcontfNonFolders) != 0) {
-                rows.contents.ForEach(from > catalogs ? from - catalogs : 0, to - catalogs,
-                                      [&](const auto& page, std::size_t r) {
-                                          const std::u16string id = Widen(page.Field(r, ContentRows::kId));
-                                          const std::u16string name = Widen(page.Field(r, ContentRows::kName));
-                                          Append(CreateContentPidl(m_mgr, {id, name,
-                                                                           page.Field(r, ContentRows::kUpdateTime),
-                                                                           page.Field(r, ContentRows::kSize),
-                                                                           page.Field(r, ContentRows::kShareType)}));
-                                          return true;
-                                      });
+            const auto page = (m_pending.flags & kShcontfNonFolders) != 0 ? m_pending.rows->NextContents() : nullptr;
+            if (!page) {
+                m_pending.rows.reset();  // all made: the cursor (and its file or snapshot) goes
+                break;
+            }
+            for (std::size_t r = 0; r < page->Count(); ++r) {
+                const std::u16string id = Widen(page->Field(r, ContentRows::kId));
+                const std::u16string name = Widen(page->Field(r, ContentRows::kName));
+                Append(CreateContentPidl(m_mgr, {id, name, page->Field(r, ContentRows::kUpdateTime),
+                                                 page->Field(r, ContentRows::kSize),
+                                                 page->Field(r, ContentRows::kShareType)}));
             }
         } catch (...) {
             VD_LOG_WARN("entries incomplete");
-            m_pending.children.reset();
+            m_pending.rows.reset();
         }
     }
     return index < m_items.size();

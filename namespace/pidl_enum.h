@@ -5,6 +5,7 @@
 // IEnumIDList wrapper lives in the Windows layer and forwards to this class.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "catalog_store.h"
+#include "row_cursor.h"
 #include "pidl.h"
 
 struct ListResult;
@@ -140,12 +142,13 @@ private:
     // are used up; false when it does not exist.
     bool MakeUpTo(std::size_t index) const noexcept;
 
-    // The catalog's stored rows, turned into identifiers only as they are
-    // asked for: a 100,000-entry folder hands out its first item at once.
+    // The catalog's stored rows, turned into identifiers a page at a time as
+    // they are asked for: a 100,000-entry folder hands out its first item at
+    // once.
     struct PendingRows {
-        vdcache::ChildrenPtr children;
+        std::unique_ptr<vdcache::RowCursor> rows;
         std::uint32_t flags = 0;
-        std::size_t next = 0;  // over catalogs then contents, as one sequence
+        bool catalogsDone = false;
     };
 
     PidlEnumEnv m_env;
