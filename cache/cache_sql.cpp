@@ -378,25 +378,50 @@ std::size_t LoadParentRows(SQLConnection* connection, const char* sql, const std
 
 }  // namespace
 
-SQLResultSetPtr QueryCatalogRows(SQLConnection* connection, const std::string& parentID) {
-  SQLPreparedStatementPtr st(connection->prepareStatement("select * from catalogs where parentID = ? order by rowid"));
+namespace {
+
+// A shown row needs the layout's first five fields (ID, update time, share
+// type, name, type or size): the queries below read those, in that order.
+template <class Record>
+const std::vector<int>& ShownColumns() {
+  static const std::vector<int> columns = [] {
+    std::vector<int> c(RowLayout<Record>::FieldCount(), -1);
+    for (int f = 0; f < 5; ++f) c[static_cast<std::size_t>(f)] = f;
+    return c;
+  }();
+  return columns;
+}
+
+SQLResultSetPtr QueryParent(SQLConnection* connection, const char* sql, const std::string& parentID) {
+  SQLPreparedStatementPtr st(connection->prepareStatement(sql));
   if (!st || st->bindText(1, parentID.c_str(), -1) != 0) return nullptr;
   return SQLResultSetPtr(st->executeQuery());
+}
+
+}  // namespace
+
+SQLResultSetPtr QueryCatalogRows(SQLConnection* connection, const std::string& parentID) {
+  return QueryParent(connection,
+                     "select catalogID, updatetime, shareType, catalogName, catalogType from catalogs "
+                     "where parentID = ? order by rowid",
+                     parentID);
 }
 
 SQLResultSetPtr QueryContentRows(SQLConnection* connection, const std::string& parentID) {
-  SQLPreparedStatementPtr st(connection->prepareStatement("select * from contents where parentID = ? order by rowid"));
-  if (!st || st->bindText(1, parentID.c_str(), -1) != 0) return nullptr;
-  return SQLResultSetPtr(st->executeQuery());
+  return QueryParent(connection,
+                     "select contentID, updateTime, shareType, contentName, contentSize from contents "
+                     "where parentID = ? order by rowid",
+                     parentID);
 }
 
 bool PackNextCatalog(SQLResultSet* rs, RowPage<CatalogInfo>& page) {
-  return PackNext<CatalogInfo>(rs, CatalogColumns(), page);
+  return PackNext<CatalogInfo>(rs, ShownColumns<CatalogInfo>(), page);
 }
 
 bool PackNextContent(SQLResultSet* rs, RowPage<ContentInfo>& page) {
-  return PackNext<ContentInfo>(rs, ContentColumns(), page);
+  return PackNext<ContentInfo>(rs, ShownColumns<ContentInfo>(), page);
 }
+
 
 std::size_t LoadCatalogRows(SQLConnection* connection, const std::string& parentID, RowListBuilder<CatalogInfo>& out) {
   return LoadParentRows(connection, "select * from catalogs where parentID = ? order by rowid", CatalogColumns(),

@@ -57,8 +57,9 @@ std::size_t LoadAllContentRows(SQLConnection* connection, IRowSink& sink);
 // The rows of one parent (served before the whole load is done).
 std::size_t LoadCatalogRows(SQLConnection* connection, const std::string& parentID, RowListBuilder<CatalogInfo>& out);
 std::size_t LoadContentRows(SQLConnection* connection, const std::string& parentID, RowListBuilder<ContentInfo>& out);
-// One parent's rows for a reader that steps them itself, in stored order,
-// and the packing of the next row into a page (false when there is none).
+// One parent's rows for a reader that shows them (its first five layout
+// fields only, the rest left empty), in stored order, and the packing of the
+// next row into a page (false when there is none).
 SQLResultSetPtr QueryCatalogRows(SQLConnection* connection, const std::string& parentID);
 SQLResultSetPtr QueryContentRows(SQLConnection* connection, const std::string& parentID);
 bool PackNextCatalog(SQLResultSet* rs, RowPage<CatalogInfo>& page);

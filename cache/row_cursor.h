@@ -23,8 +23,9 @@ class RowCursor {
 
 // The pages of a snapshot (null: no children).
 std::unique_ptr<RowCursor> SnapshotCursor(std::shared_ptr<const CatalogChildren> children);
-// The parent's rows in the file, in stored order; null when the file does
-// not open.
+// The parent's rows in the file, in stored order, with the fields a shown
+// row needs (ID, update time, share type, name, type or size); null when the
+// file does not open.
 std::unique_ptr<RowCursor> FileCursor(const std::string& dbPath, const std::string& parentID);
 
 }  // namespace vdcache

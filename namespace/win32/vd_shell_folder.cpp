@@ -481,16 +481,17 @@ STDMETHODIMP CIVDShellFolder::GetDisplayNameOf(LPCITEMIDLIST list, SHGDNF flags,
         return E_POINTER;
     }
     return ComBoundary("CIVDShellFolder::GetDisplayNameOf", [&]() -> HRESULT {
-        const std::u16string displayName = platform::Utf8ToUtf16(resources::LoadText(resources::IDS_VD_DISPLAY_NAME));
         const bool forParsing = (flags & 0xFF00) == SHGDN_FORPARSING;
-        if (IsEmpty(list)) {
-            return CopyToStrRet(forParsing ? displayName + u"\\" : displayName, out);
-        }
-        if (!CheckShellList(list)) {
+        if (!IsEmpty(list) && !CheckShellList(list)) {
             return E_INVALIDARG;
         }
-        if ((flags & 0xFF) == SHGDN_INFOLDER || (flags & 0xFF00) == 0) {
+        // The name in its folder, asked once for every item listed: nothing more.
+        if (!IsEmpty(list) && ((flags & 0xFF) == SHGDN_INFOLDER || (flags & 0xFF00) == 0)) {
             return CopyToStrRet(VDPidlMgr::GetName(Bytes(list)), out);
+        }
+        const std::u16string displayName = platform::Utf8ToUtf16(resources::LoadText(resources::IDS_VD_DISPLAY_NAME));
+        if (IsEmpty(list)) {
+            return CopyToStrRet(forParsing ? displayName + u"\\" : displayName, out);
         }
         std::u16string text = forParsing ? GetTempDirectory() : displayName;
         text += u"\\";

@@ -7,8 +7,11 @@
 #include <shlwapi.h>
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cwchar>
 #include <filesystem>
 #include <fstream>
 #include <cstring>
@@ -24,6 +27,7 @@
 #include "platform/message_channel.h"
 #include "platform/process.h"
 #include "platform/sync.h"
+#include "platform/text.h"
 #include "service_account.h"
 #include "wine_test_support.h"
 
@@ -375,6 +379,61 @@ TEST_F(CloudFolder, WithoutTheClientTheFolderStartsItAndIsDeniedThenListsTheSign
         ASSERT_EQ(m_root->QueryInterface(IID_IShellDetails, reinterpret_cast<void**>(details.put())), S_OK);
         SHELLDETAILS d = {};
         EXPECT_TRUE(FAILED(details->GetDetailsOf(list, 0, &d))) << h.what;
+    }
+}
+
+
+// Rows under parents nobody opens, so that the account's cache is large.
+void GrowCache(const fs::path& db, int rows) {
+    sqlite3* h = nullptr;
+    ASSERT_EQ(sqlite3_open(db.string().c_str(), &h), SQLITE_OK);
+    sqlite3_busy_timeout(h, 30000);
+    ASSERT_EQ(sqlite3_exec(h, "begin immediate", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_stmt* st = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(h, "insert into contents(parentID,contentID,contentName,updateTime) values(?,?,?,?)", -1,
+                                 &st, nullptr),
+              SQLITE_OK);
+    for (int i = 0; i < rows; ++i) {
+        const std::string parent = "filler" + std::to_string(i / 500), id = "fillercontent" + std::to_string(i);
+        sqlite3_bind_text(st, 1, parent.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_text(st, 2, id.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_text(st, 3, "photo.jpg", -1, SQLITE_STATIC);
+        sqlite3_bind_text(st, 4, "20240101000000", -1, SQLITE_STATIC);
+        sqlite3_step(st);
+        sqlite3_reset(st);
+    }
+    sqlite3_finalize(st);
+    EXPECT_EQ(sqlite3_exec(h, "commit", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(h);
+}
+
+// A fresh process (Explorer starting, a program opening a file dialog) with
+// a large account: it signs in and lists the root from the file while the
+// rest of the cache still loads, and shows the root as it is stored.
+TEST_F(CloudFolder, AFreshProcessListsALargeAccountWhileItsCacheLoads) {
+    ASSERT_TRUE(platform::NamedMutex::Exists(u"ORLOSyncLoginMutex")) << "the first test signs alice in";
+    wchar_t documents[MAX_PATH];
+    ASSERT_EQ(::SHGetFolderPathW(nullptr, CSIDL_PERSONAL, nullptr, 0, documents), S_OK);
+    const fs::path db = fs::path(documents) / "ORLO" / "alice" / "cache.db";
+    ASSERT_TRUE(fs::exists(db));
+    GrowCache(db, 300000);
+
+    const fs::path lister = ExeFolder() / "shell_list.exe";
+    // cmd takes off one pair of quotes around the whole line.
+    FILE* out = ::_wpopen((L"\"\"" + lister.wstring() + L"\" \"" + kCloudDisk + L"\"\"").c_str(), L"r");
+    ASSERT_NE(out, nullptr);
+    std::vector<std::wstring> names;
+    char line[1024];
+    while (std::fgets(line, sizeof line, out)) {
+        std::string text(line);
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+        const std::u16string wide = platform::Utf8ToUtf16(text);
+        names.emplace_back(wide.begin(), wide.end());
+    }
+    EXPECT_EQ(::_pclose(out), 0);
+    for (const wchar_t* name : {L"收到的分享", L"手机视频", L"手机图片", L"我的文档", L"readme.txt"}) {
+        EXPECT_TRUE(Has(names, name)) << "missing from a fresh process's root: " << platform::WideToUtf8(
+            std::u16string(name, name + std::wcslen(name)));
     }
 }
 
