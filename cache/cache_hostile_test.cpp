@@ -39,6 +39,7 @@ class HostileSdk : public test::FailingSdk {
  public:
   explicit HostileSdk(Service service) : m_service(std::move(service)) {}
   ~HostileSdk() override { JoinAll(); }
+  void JoinAll() { m_calls.JoinAll(); }
 
   int ls(const ListRequest& request, SdkCallback<ListResult> callback, void* user) override {
     Async([this, request, callback, user] {
@@ -69,23 +70,9 @@ class HostileSdk : public test::FailingSdk {
     std::lock_guard<std::mutex> lock(m_lock);
     return m_byCatalog;
   }
-  void JoinAll() {
-    for (;;) {
-      std::list<std::thread> threads;
-      {
-        std::lock_guard<std::mutex> lock(m_lock);
-        threads.swap(m_threads);
-      }
-      if (threads.empty()) return;
-      for (auto& t : threads) t.join();
-    }
-  }
 
  private:
-  void Async(std::function<void()> work) {
-    std::lock_guard<std::mutex> lock(m_lock);
-    m_threads.emplace_back(std::move(work));
-  }
+  void Async(std::function<void()> work) { m_calls.Run(std::move(work)); }
   Page Ask(const std::string& catalogID, const std::string& startNumber) {
     ++m_requests;
     {
@@ -118,7 +105,7 @@ class HostileSdk : public test::FailingSdk {
   std::atomic<int> m_requests{0};
   std::mutex m_lock;
   std::map<std::string, int> m_byCatalog;
-  std::list<std::thread> m_threads;
+  test::AsyncCalls m_calls;
 };
 
 std::vector<std::string> Ids(int64_t first, int count) {

@@ -59,21 +59,6 @@ ChildrenPtr Finish(RowListBuilder<CatalogInfo>& catalogs, RowListBuilder<Content
   return children;
 }
 
-std::set<std::string> UnfinishedFirstListings(SQLConnection* connection) {
-  std::set<std::string> unfinished;
-  SQLPreparedStatementPtr st(connection->prepareStatement("select catalogID from firstListings"));
-  if (!st) return unfinished;
-  SQLResultSetPtr rs(st->executeQuery());
-  if (!rs) return unfinished;
-  char id[64];
-  while (rs->next()) {
-    id[0] = '\0';
-    rs->getString(0, id, sizeof id);
-    unfinished.insert(id);
-  }
-  return unfinished;
-}
-
 }  // namespace
 
 CatalogStore::~CatalogStore() { Clear(); }
@@ -139,7 +124,6 @@ void CatalogStore::RunLoad(std::shared_ptr<LoadState> state, LoadedCallback load
     // version gets them now, once.
     RunSchema(connection.get(), kParentIndexes, 2);
     Loaded found;
-    found.unfinished = UnfinishedFirstListings(connection.get());
     LoadSink sink(state->stop);
     found.rows = LoadAllCatalogRows(connection.get(), sink);
     found.rows += LoadAllContentRows(connection.get(), sink);

@@ -32,11 +32,9 @@ using ChildrenPtr = std::shared_ptr<const CatalogChildren>;
 
 class CatalogStore {
  public:
-  // What the load found: every parent with rows, and those whose first
-  // listing had not finished (the rows are a start, not the catalog).
+  // What the load found: every parent with rows.
   struct Loaded {
     std::vector<std::string> parents;
-    std::set<std::string> unfinished;
     std::size_t rows = 0;
   };
   using LoadedCallback = std::function<void(const Loaded&)>;

@@ -226,8 +226,7 @@ class CutSdk : public test::FailingSdk {
   int ls(const ListRequest& request, SdkCallback<ListResult> callback, void* user) override {
     const int start = std::stoi(request.startNumber);
     if (start >= cutAt) return kSdkNetworkUnavailable;
-    std::lock_guard<std::mutex> lock(m_lock);
-    m_threads.emplace_back([this, request, callback, user, start] {
+    m_calls.Run([request, callback, user, start] {
       ListResult result = Page(request, start);
       callback(0, &result, user);
     });
@@ -237,17 +236,7 @@ class CutSdk : public test::FailingSdk {
     *out = Page(request, std::stoi(request.startNumber));
     return 0;
   }
-  void JoinAll() {
-    for (;;) {
-      std::list<std::thread> threads;
-      {
-        std::lock_guard<std::mutex> lock(m_lock);
-        threads.swap(m_threads);
-      }
-      if (threads.empty()) return;
-      for (auto& t : threads) t.join();
-    }
-  }
+  void JoinAll() { m_calls.JoinAll(); }
   int cutAt = 1 << 30;
 
  private:
@@ -258,8 +247,7 @@ class CutSdk : public test::FailingSdk {
     for (int i = start; i < start + 200 && i <= 1000; ++i) r.contents.push_back(MakeContent("F" + std::to_string(i), "n"));
     return r;
   }
-  std::mutex m_lock;
-  std::list<std::thread> m_threads;
+  test::AsyncCalls m_calls;
 };
 
 TEST(CacheLoad, AFirstListingCutShortIsShownAsWhatItIsAndCompletedByTheNextLook) {

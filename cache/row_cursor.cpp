@@ -31,42 +31,51 @@ class SnapshotRows final : public RowCursor {
 // Pages are small: the first one is what the reader waits for.
 constexpr std::size_t kFilePageRows = 256;
 
+// One kind of a parent's rows, its query stepped a page at a time.
+template <class Record>
+class FileStep {
+ public:
+  using Query = SQLResultSetPtr (*)(SQLConnection*, const std::string&);
+  using Pack = bool (*)(SQLResultSet*, RowPage<Record>&);
+  FileStep(Query query, Pack pack) : m_query(query), m_pack(pack) {}
+
+  std::shared_ptr<const RowPage<Record>> Next(SQLConnection* connection, const std::string& parentID) {
+    if (m_done) return nullptr;
+    if (!m_rows) m_rows = m_query(connection, parentID);
+    auto page = std::make_shared<RowPage<Record>>();
+    while (m_rows && page->Count() < kFilePageRows && m_pack(m_rows.get(), *page)) {
+    }
+    if (page->Count() < kFilePageRows) {
+      m_done = true;
+      m_rows.reset();
+    }
+    return page->Count() > 0 ? page : nullptr;
+  }
+
+ private:
+  Query m_query;
+  Pack m_pack;
+  SQLResultSetPtr m_rows;
+  bool m_done = false;
+};
+
 class FileRows final : public RowCursor {
  public:
   FileRows(SQLConnectionPtr connection, std::string parentID)
       : m_connection(std::move(connection)), m_parentID(std::move(parentID)) {}
 
   std::shared_ptr<const RowPage<CatalogInfo>> NextCatalogs() override {
-    if (m_catalogsDone) return nullptr;
-    if (!m_catalogRows) m_catalogRows = QueryCatalogRows(m_connection.get(), m_parentID);
-    auto page = std::make_shared<RowPage<CatalogInfo>>();
-    while (m_catalogRows && page->Count() < kFilePageRows && PackNextCatalog(m_catalogRows.get(), *page)) {
-    }
-    if (page->Count() < kFilePageRows) {
-      m_catalogsDone = true;
-      m_catalogRows.reset();
-    }
-    return page->Count() > 0 ? page : nullptr;
+    return m_catalogs.Next(m_connection.get(), m_parentID);
   }
-
   std::shared_ptr<const RowPage<ContentInfo>> NextContents() override {
-    if (m_contentsDone) return nullptr;
-    if (!m_contentRows) m_contentRows = QueryContentRows(m_connection.get(), m_parentID);
-    auto page = std::make_shared<RowPage<ContentInfo>>();
-    while (m_contentRows && page->Count() < kFilePageRows && PackNextContent(m_contentRows.get(), *page)) {
-    }
-    if (page->Count() < kFilePageRows) {
-      m_contentsDone = true;
-      m_contentRows.reset();
-    }
-    return page->Count() > 0 ? page : nullptr;
+    return m_contents.Next(m_connection.get(), m_parentID);
   }
 
  private:
   SQLConnectionPtr m_connection;
   std::string m_parentID;
-  SQLResultSetPtr m_catalogRows, m_contentRows;
-  bool m_catalogsDone = false, m_contentsDone = false;
+  FileStep<CatalogInfo> m_catalogs{&QueryCatalogRows, &PackNextCatalog};
+  FileStep<ContentInfo> m_contents{&QueryContentRows, &PackNextContent};
 };
 
 }  // namespace

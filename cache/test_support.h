@@ -3,7 +3,11 @@
 // SQLite reads of what the cache wrote, and an SDK whose every call fails
 // (the base of fault-injection doubles).
 #include <filesystem>
+#include <functional>
+#include <list>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cloud_sdk.h"
@@ -18,6 +22,32 @@ ContentInfo MakeContent(const std::string& id, const std::string& name, const st
 
 // Runs sql on the file and returns each row's columns joined by "|" (NULL as "<null>").
 std::vector<std::string> QueryRows(const std::string& dbPath, const std::string& sql);
+
+// Calls answered on threads of their own, as the SDK answers them; joined at
+// the end (also the threads those calls start in turn).
+class AsyncCalls {
+ public:
+  ~AsyncCalls() { JoinAll(); }
+  void Run(std::function<void()> work) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_threads.emplace_back(std::move(work));
+  }
+  void JoinAll() {
+    for (;;) {
+      std::list<std::thread> threads;
+      {
+        std::lock_guard<std::mutex> lock(m_lock);
+        threads.swap(m_threads);
+      }
+      if (threads.empty()) return;
+      for (auto& t : threads) t.join();
+    }
+  }
+
+ private:
+  std::mutex m_lock;
+  std::list<std::thread> m_threads;
+};
 
 class FailingSdk : public ICloudSdk {
  public:

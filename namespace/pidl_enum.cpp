@@ -412,26 +412,34 @@ void CIVDPidlEnumEx::AddShareFilePidls(PcPidl folder, int shareMode, std::uint32
     }
 }
 
+namespace {
+
+// One identifier per row of a page; `make` builds it from the row's ID, name,
+// update time, fifth field (type or size) and share type.
+template <class Record, class Make>
+void MakeRows(const vdcache::RowPage<Record>& page, std::size_t fifth,
+              const std::function<std::u16string(std::string_view)>& widen, Make&& make) {
+    using Rows = vdcache::RowLayout<Record>;
+    for (std::size_t r = 0; r < page.Count(); ++r) {
+        make(widen(page.Field(r, Rows::kId)), widen(page.Field(r, Rows::kName)), page.Field(r, Rows::kUpdateTime),
+             page.Field(r, fifth), page.Field(r, Rows::kShareType));
+    }
+}
+
+}  // namespace
+
 bool CIVDPidlEnumEx::MakeUpTo(std::size_t index) const noexcept {
-    using CatalogRows = vdcache::RowLayout<CatalogInfo>;
-    using ContentRows = vdcache::RowLayout<ContentInfo>;
+    const std::function<std::u16string(std::string_view)> widen = [this](std::string_view t) { return Widen(t); };
     while (index >= m_items.size() && m_pending.rows) {
         try {
             if (!m_pending.catalogsDone) {
                 const auto page = m_pending.rows->NextCatalogs();
-                if (!page) {
-                    m_pending.catalogsDone = true;
-                    continue;
-                }
-                if ((m_pending.flags & kShcontfFolders) == 0) {
-                    continue;
-                }
-                for (std::size_t r = 0; r < page->Count(); ++r) {
-                    const std::u16string id = Widen(page->Field(r, CatalogRows::kId));
-                    const std::u16string name = Widen(page->Field(r, CatalogRows::kName));
-                    Append(CreateCatalogPidl(m_mgr, {id, name, page->Field(r, CatalogRows::kUpdateTime),
-                                                     page->Field(r, CatalogRows::kType),
-                                                     page->Field(r, CatalogRows::kShareType)}));
+                m_pending.catalogsDone = page == nullptr;
+                if (page && (m_pending.flags & kShcontfFolders) != 0) {
+                    MakeRows(*page, vdcache::RowLayout<CatalogInfo>::kType, widen, [&](const std::u16string& id, const std::u16string& name, std::string_view time,
+                                               std::string_view type, std::string_view share) {
+                        Append(CreateCatalogPidl(m_mgr, {id, name, time, type, share}));
+                    });
                 }
                 continue;
             }
@@ -440,13 +448,10 @@ bool CIVDPidlEnumEx::MakeUpTo(std::size_t index) const noexcept {
                 m_pending.rows.reset();  // all made: the cursor (and its file or snapshot) goes
                 break;
             }
-            for (std::size_t r = 0; r < page->Count(); ++r) {
-                const std::u16string id = Widen(page->Field(r, ContentRows::kId));
-                const std::u16string name = Widen(page->Field(r, ContentRows::kName));
-                Append(CreateContentPidl(m_mgr, {id, name, page->Field(r, ContentRows::kUpdateTime),
-                                                 page->Field(r, ContentRows::kSize),
-                                                 page->Field(r, ContentRows::kShareType)}));
-            }
+            MakeRows(*page, vdcache::RowLayout<ContentInfo>::kSize, widen, [&](const std::u16string& id, const std::u16string& name, std::string_view time,
+                                       std::string_view size, std::string_view share) {
+                Append(CreateContentPidl(m_mgr, {id, name, time, size, share}));
+            });
         } catch (...) {
             VD_LOG_WARN("entries incomplete");
             m_pending.rows.reset();
