@@ -4,6 +4,7 @@
 #include <unordered_map>
 
 #include "cache_sql.h"
+#include "platform/clock.h"
 #include "platform/fault.h"
 #include "service/sql_ptr.h"
 #include "thread_priority.h"
@@ -23,10 +24,22 @@ namespace {
 // The rows of a load, collected per parent before they are published.
 class LoadSink final : public IRowSink {
  public:
-  explicit LoadSink(const std::atomic<bool>& stop) : m_stop(stop) {}
+  LoadSink(const std::atomic<bool>& stop, const std::atomic<uint64_t>& lastFileReadMs)
+      : m_stop(stop), m_lastFileReadMs(lastFileReadMs) {}
   RowListBuilder<CatalogInfo>& Catalogs(const std::string& parentID) override { return Builders(parentID).catalogs; }
   RowListBuilder<ContentInfo>& Contents(const std::string& parentID) override { return Builders(parentID).contents; }
-  bool Stopping() override { return m_stop.load(std::memory_order_relaxed); }
+  bool Stopping() override {
+    // A reader stepping the file right now comes first; the load waits while
+    // it does, a few seconds in all at most.
+    if ((++m_rows & 0x3FF) == 0) {
+      while (m_paused < kMaxPauseMs && !m_stop.load(std::memory_order_relaxed) &&
+             platform::TickCountMs() - m_lastFileReadMs.load(std::memory_order_relaxed) < kReaderQuietMs) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(kPauseStepMs));
+        m_paused += kPauseStepMs;
+      }
+    }
+    return m_stop.load(std::memory_order_relaxed);
+  }
 
   struct PerParent {
     RowListBuilder<CatalogInfo> catalogs;
@@ -45,7 +58,10 @@ class LoadSink final : public IRowSink {
     return *m_last;
   }
 
+  static constexpr uint64_t kReaderQuietMs = 30, kPauseStepMs = 5, kMaxPauseMs = 3000;
   const std::atomic<bool>& m_stop;
+  const std::atomic<uint64_t>& m_lastFileReadMs;
+  uint64_t m_rows = 0, m_paused = 0;
   std::unordered_map<std::string, PerParent> m_parents;
   PerParent* m_last = nullptr;
   std::string m_lastID;
@@ -124,7 +140,7 @@ void CatalogStore::RunLoad(std::shared_ptr<LoadState> state, LoadedCallback load
     // version gets them now, once.
     RunSchema(connection.get(), kParentIndexes, 2);
     Loaded found;
-    LoadSink sink(state->stop);
+    LoadSink sink(state->stop, *m_lastFileReadMs);
     found.rows = LoadAllCatalogRows(connection.get(), sink);
     found.rows += LoadAllContentRows(connection.get(), sink);
     connection.reset();
@@ -182,6 +198,10 @@ void CatalogStore::EnsureResident(const std::string& parentID) {
   } else {
     m_children.erase(parentID);
   }
+}
+
+std::function<void()> CatalogStore::FileReaderNote() const {
+  return [last = m_lastFileReadMs] { last->store(platform::TickCountMs(), std::memory_order_relaxed); };
 }
 
 bool CatalogStore::IsResident(const std::string& parentID) {

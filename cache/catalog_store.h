@@ -66,6 +66,10 @@ class CatalogStore {
   // reading them (an indexed probe).
   bool HasRowsInFile(const std::string& parentID);
   std::string DbPath() const;
+  // What a reader stepping the file calls after each page: the load gives
+  // way for a moment, so that what somebody is looking at comes before what
+  // nobody asked for yet. It may outlive the store.
+  std::function<void()> FileReaderNote() const;
   // Replaces (null: removes) a parent's children.
   void Put(const std::string& parentID, ChildrenPtr children);
   // Adds a page of children behind the parent's rows.
@@ -90,6 +94,7 @@ class CatalogStore {
   std::map<std::string, ChildrenPtr> m_children;
   std::set<std::string> m_resident;  // during a load: parents whose memory is authoritative
   std::atomic<bool> m_loading{false};
+  std::shared_ptr<std::atomic<uint64_t>> m_lastFileReadMs = std::make_shared<std::atomic<uint64_t>>(0);
   std::shared_ptr<LoadState> m_load;
   std::string m_dbPath;
   std::thread m_loader;

@@ -61,19 +61,26 @@ class FileStep {
 
 class FileRows final : public RowCursor {
  public:
-  FileRows(SQLConnectionPtr connection, std::string parentID)
-      : m_connection(std::move(connection)), m_parentID(std::move(parentID)) {}
+  FileRows(SQLConnectionPtr connection, std::string parentID, std::function<void()> stepped)
+      : m_connection(std::move(connection)), m_parentID(std::move(parentID)), m_stepped(std::move(stepped)) {}
 
   std::shared_ptr<const RowPage<CatalogInfo>> NextCatalogs() override {
-    return m_catalogs.Next(m_connection.get(), m_parentID);
+    return Stepped(m_catalogs.Next(m_connection.get(), m_parentID));
   }
   std::shared_ptr<const RowPage<ContentInfo>> NextContents() override {
-    return m_contents.Next(m_connection.get(), m_parentID);
+    return Stepped(m_contents.Next(m_connection.get(), m_parentID));
   }
 
  private:
+  template <class Page>
+  Page Stepped(Page page) {
+    if (m_stepped) m_stepped();
+    return page;
+  }
+
   SQLConnectionPtr m_connection;
   std::string m_parentID;
+  std::function<void()> m_stepped;
   FileStep<CatalogInfo> m_catalogs{&QueryCatalogRows, &PackNextCatalog};
   FileStep<ContentInfo> m_contents{&QueryContentRows, &PackNextContent};
 };
@@ -84,10 +91,11 @@ std::unique_ptr<RowCursor> SnapshotCursor(std::shared_ptr<const CatalogChildren>
   return std::make_unique<SnapshotRows>(std::move(children));
 }
 
-std::unique_ptr<RowCursor> FileCursor(const std::string& dbPath, const std::string& parentID) {
+std::unique_ptr<RowCursor> FileCursor(const std::string& dbPath, const std::string& parentID,
+                                      std::function<void()> stepped) {
   SQLConnectionPtr connection = OpenSQLConnection(dbPath.c_str());
   if (!connection) return nullptr;
-  return std::make_unique<FileRows>(std::move(connection), parentID);
+  return std::make_unique<FileRows>(std::move(connection), parentID, std::move(stepped));
 }
 
 }  // namespace vdcache

@@ -5,6 +5,7 @@
 // only as far as the reader has come. A 100,000-entry folder opened while
 // the account loads shows its first entries after one page, not after the
 // whole folder has been read.
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -26,6 +27,8 @@ std::unique_ptr<RowCursor> SnapshotCursor(std::shared_ptr<const CatalogChildren>
 // The parent's rows in the file, in stored order, with the fields a shown
 // row needs (ID, update time, share type, name, type or size); null when the
 // file does not open.
-std::unique_ptr<RowCursor> FileCursor(const std::string& dbPath, const std::string& parentID);
+// `stepped` runs after every page read from the file.
+std::unique_ptr<RowCursor> FileCursor(const std::string& dbPath, const std::string& parentID,
+                                      std::function<void()> stepped = nullptr);
 
 }  // namespace vdcache

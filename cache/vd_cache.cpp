@@ -146,7 +146,7 @@ std::unique_ptr<RowCursor> CVDCache::OpenRows(const std::string& catalogID) {
   if (!IsLoaded()) return nullptr;
   if (!m_store.IsResident(catalogID)) {
     // Still loading and not read yet: step the file as far as the reader goes.
-    if (auto file = FileCursor(m_store.DbPath(), catalogID)) return file;
+    if (auto file = FileCursor(m_store.DbPath(), catalogID, m_store.FileReaderNote())) return file;
   }
   return SnapshotCursor(m_store.Children(catalogID));
 }
