@@ -94,6 +94,10 @@ LocalName MakeLocalName(std::u16string_view cloudName, const RoundTrip& survives
   if (name.size() > kMaxNameUnits) {
     Note(out, "longer than a file name may be");
     Shorten(name);
+    if (name.empty()) {
+      out.reason = "nothing left of the name";  // only spaces before the cut
+      return out;
+    }
   }
   out.verdict = out.reason == nullptr ? Verdict::Kept : Verdict::Changed;
   out.name = std::move(name);

@@ -48,6 +48,8 @@ TEST(LocalName, EachHostileNameBecomesASafeComponentOrIsRefused) {
       {"too long, extension kept", Repeat(u"长", 300) + u".txt", Verdict::Changed, Repeat(u"长", 251) + u".txt"},
       {"too long, pairs kept whole", Repeat(u"\U0001F600", 200), Verdict::Changed, Repeat(u"\U0001F600", 127)},
       {"exactly the longest", Repeat(u"a", 255), Verdict::Kept, Repeat(u"a", 255)},
+      {"too long, only spaces before the cut", Repeat(u" ", 300) + u"x", Verdict::Refused, u""},
+      {"too long, spaces then an extension", Repeat(u" ", 300) + u".txt", Verdict::Changed, u".txt"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
