@@ -157,6 +157,14 @@ Json Api::Call(const std::string& name, const Json& request, bool* known) {
   if (!*known || !request.is_object()) return Json{{"code", codes::kBadRequest}, {"message", "bad request"}};
   Reply reply;
   try {
+    // The token before any other field is read: a caller without one gets
+    // no work done on its behalf.
+    if (name != "signIn") {
+      auto token = request.find("token");
+      if (token == request.end() || !token->is_string())
+        return Json{{"code", codes::kBadRequest}, {"message", "missing or mistyped field"}};
+      if (!store_.UserForToken(token->get<std::string>())) return Json{{"code", codes::kTokenInvalid}};
+    }
     reply = it->second(store_, request);
   } catch (const BadField&) {
     return Json{{"code", codes::kBadRequest}, {"message", "missing or mistyped field"}};

@@ -1,6 +1,7 @@
 #pragma once
 // Maps a named call with a JSON request object onto CloudStore. Checks the
-// shape of every field before use; answers the wire object {"code":..,...}.
+// token first, then the shape of every field before use; answers the wire
+// object {"code":..,...}.
 #include <string>
 
 #include "cloud_store.h"

@@ -25,6 +25,15 @@ class Fd {
   int fd_;
 };
 
+// Upload keys become file names: only "<task>_<content>" characters, so no
+// key can name a path outside the partial folder.
+bool IsUploadKey(std::string_view key) {
+  if (key.empty() || key.size() > 128) return false;
+  for (char c : key)
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || c == '_')) return false;
+  return true;
+}
+
 bool WriteAll(int fd, const char* p, size_t n, off_t off) {
   while (n > 0) {
     ssize_t w = ::pwrite(fd, p, n, off);
@@ -77,13 +86,14 @@ std::string BlobStore::Put(std::string_view bytes) {
 }
 
 int64_t BlobStore::PartialSize(std::string_view key) const {
+  if (!IsUploadKey(key)) return 0;
   std::error_code ec;
   auto s = fs::file_size(PartialPath(key), ec);
   return ec ? 0 : static_cast<int64_t>(s);
 }
 
 std::optional<int64_t> BlobStore::WriteRange(std::string_view key, int64_t offset, std::string_view data) {
-  if (offset < 0) return std::nullopt;
+  if (offset < 0 || !IsUploadKey(key)) return std::nullopt;
   fs::path p = PartialPath(key);
   Fd fd(::open(p.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
   if (fd.get() < 0) return std::nullopt;
@@ -98,6 +108,7 @@ std::optional<int64_t> BlobStore::WriteRange(std::string_view key, int64_t offse
 }
 
 bool BlobStore::Finalize(std::string_view key, std::string_view md5) {
+  if (!IsUploadKey(key) || !IsMd5Hex(md5)) return false;
   fs::path p = PartialPath(key);
   if (Md5File(p.string()) != md5) return false;
   fs::path final = BlobPath(md5);
@@ -112,6 +123,7 @@ bool BlobStore::Finalize(std::string_view key, std::string_view md5) {
 }
 
 void BlobStore::RemovePartial(std::string_view key) {
+  if (!IsUploadKey(key)) return;
   std::error_code ec;
   fs::remove(PartialPath(key), ec);
 }

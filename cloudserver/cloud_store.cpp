@@ -72,7 +72,8 @@ bool Thumbnailable(const std::string& name) {
 
 CloudStore::CloudStore(Options options)
     : options_(std::move(options)),
-      db_((std::filesystem::create_directories(options_.dataDir), (options_.dataDir / "cloud.db").string())),
+      db_((std::filesystem::create_directories(options_.dataDir),
+           options_.databaseFile.empty() ? (options_.dataDir / "cloud.db").string() : options_.databaseFile)),
       blobs_(options_.dataDir) {
   db_.Exec("PRAGMA journal_mode=WAL");
   db_.Exec("PRAGMA synchronous=NORMAL");
@@ -232,26 +233,33 @@ std::optional<CloudStore::ContentRow> CloudStore::LoadContent(const std::string&
   return ReadContent(st);
 }
 
-bool CloudStore::IsShareRoot(const std::string& userId, const std::string& itemId) {
-  Statement st = db_.Prepare("SELECT 1 FROM shares WHERE item_id = ? AND sharee = ?");
+// Only a user share the sharee accepted lets them write; a share still
+// waiting for an answer, or one opened through a link (its row keeps the link
+// code), is read-only.
+CloudStore::Access CloudStore::ShareRight(const std::string& userId, const std::string& itemId) {
+  Statement st = db_.Prepare("SELECT MAX(state = 1 AND link_code = '') FROM shares WHERE item_id = ? AND sharee = ?");
   st.BindAll(itemId, userId);
-  return st.Step();
+  if (!st.Step() || st.IsNull(0)) return Access::kNone;
+  return st.Int(0) ? Access::kWrite : Access::kRead;
 }
 
 CloudStore::Access CloudStore::CatalogAccess(const std::string& userId, const CatalogRow& row) {
   if (row.owner == userId) return Access::kOwner;
-  // A received share covers the shared catalog and everything below it.
+  // A received share covers the shared catalog and everything below it; the
+  // widest share on the way up decides.
+  Access best = Access::kNone;
   std::string id = row.id;
   for (int guard = 0; !id.empty() && guard < 2 * kMaxDepth; ++guard) {
-    if (IsShareRoot(userId, id)) return Access::kWrite;
+    best = std::max(best, ShareRight(userId, id));
+    if (best == Access::kWrite) break;
     id = db_.QueryText("SELECT parent FROM catalogs WHERE id = ?", id).value_or("");
   }
-  return Access::kNone;
+  return best;
 }
 
 CloudStore::Access CloudStore::ContentAccess(const std::string& userId, const ContentRow& row) {
   if (row.owner == userId) return Access::kOwner;
-  if (IsShareRoot(userId, row.id)) return Access::kRead;
+  if (ShareRight(userId, row.id) != Access::kNone) return Access::kRead;
   auto parent = LoadCatalog(row.parent);
   if (parent && CatalogAccess(userId, *parent) != Access::kNone) return Access::kRead;
   return Access::kNone;
@@ -310,6 +318,11 @@ int64_t CloudStore::UsedBytes(const std::string& userId) {
 
 int64_t CloudStore::Quota(const std::string& userId) {
   return db_.QueryInt("SELECT quota FROM accounts WHERE user_id = ?", userId);
+}
+
+bool CloudStore::FitsQuota(const std::string& userId, int64_t moreBytes) {
+  // Compared as a difference: used + moreBytes could wrap.
+  return moreBytes >= 0 && moreBytes <= Quota(userId) - UsedBytes(userId);
 }
 
 int CloudStore::CheckName(const std::string& name, bool catalog) const {
@@ -497,7 +510,7 @@ Reply CloudStore::Mkdir(const std::string& token, const std::string& parentIdIn,
   const std::string parentId = OwnId(user, parentIdIn);
   if (int c = CheckName(name, true)) return Reply::Err(c);
   auto parent = LoadCatalog(parentId);
-  if (!parent || CatalogAccess(user, *parent) == Access::kNone) return Reply::Err(codes::kParentMissing);
+  if (!parent || CatalogAccess(user, *parent) < Access::kWrite) return Reply::Err(codes::kParentMissing);
   if (IsRecycle(parentId)) return Reply::Err(codes::kFixedNoModify);
   if (Depth(parentId) + 1 > kMaxDepth) return Reply::Err(codes::kTooDeep);
   if (NameTaken(parentId, name, "")) return Reply::Err(codes::kNameExists);
@@ -601,47 +614,64 @@ Reply CloudStore::DeleteToRecycle(const std::string& token, const std::vector<st
   return r;
 }
 
-int64_t CloudStore::SubtreeBytes(const std::string& catalogId) {
-  int64_t bytes = 0;
-  std::vector<std::string> queue{catalogId};
-  for (size_t i = 0; i < queue.size(); ++i) {
-    bytes += db_.QueryInt("SELECT COALESCE(SUM(size), 0) FROM contents WHERE parent = ?", queue[i]);
-    Statement st = db_.Prepare("SELECT id FROM catalogs WHERE parent = ?");
-    st.Bind(1, queue[i]);
-    while (st.Step()) queue.push_back(st.Text(0));
+CloudStore::Subtree CloudStore::MeasureSubtree(const std::string& catalogId, int64_t maxEntries) {
+  Subtree t;
+  std::vector<std::string> level{catalogId};
+  // Level by level, so the height is the number of levels below the top.
+  while (!level.empty()) {
+    std::vector<std::string> next;
+    for (const auto& id : level) {
+      Statement sum = db_.Prepare("SELECT COUNT(*), COALESCE(SUM(size), 0) FROM contents WHERE parent = ?");
+      sum.Bind(1, id);
+      if (sum.Step()) {
+        t.entries += sum.Int(0);
+        t.bytes += sum.Int(1);
+      }
+      Statement st = db_.Prepare("SELECT id FROM catalogs WHERE parent = ?");
+      st.Bind(1, id);
+      while (st.Step()) {
+        next.push_back(st.Text(0));
+        ++t.entries;
+      }
+      // Past either bound the answer is already "refused"; stop walking.
+      if (t.entries > maxEntries) return t;
+    }
+    if (next.empty()) break;
+    if (++t.height > kMaxDepth) return t;
+    level = std::move(next);
   }
-  return bytes;
+  return t;
 }
 
 int CloudStore::CopyCatalogTree(const std::string& srcId, const std::string& targetParent,
-                                const std::string& newOwner, int64_t* bytes) {
-  auto src = LoadCatalog(srcId);
-  if (!src) return codes::kCatalogMissing;
-  std::string id = NewId(newOwner, true), now = TimeTextNow();
-  db_.Prepare("INSERT INTO catalogs(id, owner, parent, name, ctype, fixed, create_time, update_time) "
-              "VALUES(?,?,?,?,?,0,?,?)")
-      .BindAll(id, newOwner, targetParent, src->name, src->ctype, now, now)
-      .Run();
-  {
+                                const std::string& newOwner) {
+  // An explicit stack of (source catalog, parent of its copy): the depth of
+  // a tree costs heap, never the thread's stack.
+  std::vector<std::pair<std::string, std::string>> pending{{srcId, targetParent}};
+  std::string now = TimeTextNow();
+  auto insCat = db_.Prepare("INSERT INTO catalogs(id, owner, parent, name, ctype, fixed, create_time, update_time) "
+                            "VALUES(?,?,?,?,?,0,?,?)");
+  auto insCon = db_.Prepare("INSERT INTO contents(id, owner, parent, name, size, md5, upload_time, update_time) "
+                            "VALUES(?,?,?,?,?,?,?,?)");
+  while (!pending.empty()) {
+    auto [from, parent] = std::move(pending.back());
+    pending.pop_back();
+    auto src = LoadCatalog(from);
+    if (!src) return codes::kCatalogMissing;
+    std::string id = NewId(newOwner, true);
+    insCat.BindAll(id, newOwner, parent, src->name, src->ctype, now, now).Run();
+    insCat.Reset();
     Statement st = db_.Prepare(std::string("SELECT ") + kContentCols + " FROM contents WHERE parent = ?");
-    st.Bind(1, srcId);
-    auto ins = db_.Prepare("INSERT INTO contents(id, owner, parent, name, size, md5, upload_time, update_time) "
-                           "VALUES(?,?,?,?,?,?,?,?)");
+    st.Bind(1, from);
     while (st.Step()) {
       ContentRow c = ReadContent(st);
-      ins.BindAll(NewId(newOwner, false), newOwner, id, c.name, c.size, c.md5, now, now).Run();
-      ins.Reset();
-      *bytes += c.size;
+      insCon.BindAll(NewId(newOwner, false), newOwner, id, c.name, c.size, c.md5, now, now).Run();
+      insCon.Reset();
     }
+    Statement children = db_.Prepare("SELECT id FROM catalogs WHERE parent = ?");
+    children.Bind(1, from);
+    while (children.Step()) pending.emplace_back(children.Text(0), id);
   }
-  std::vector<std::string> children;
-  {
-    Statement st = db_.Prepare("SELECT id FROM catalogs WHERE parent = ?");
-    st.Bind(1, srcId);
-    while (st.Step()) children.push_back(st.Text(0));
-  }
-  for (const auto& child : children)
-    if (int c = CopyCatalogTree(child, id, newOwner, bytes)) return c;
   return codes::kOk;
 }
 
@@ -652,10 +682,10 @@ Reply CloudStore::Copy(const std::string& token, const std::vector<std::string>&
   if (catalogIds.empty() && contentIds.empty()) return Reply::Err(codes::kBadRequest);
   if (catalogIds.size() + contentIds.size() > kMaxItemsPerCall) return Reply::Err(codes::kTooManyItems);
   auto target = LoadCatalog(targetId);
-  if (!target || CatalogAccess(user, *target) == Access::kNone) return Reply::Err(codes::kCatalogMissing);
+  if (!target || CatalogAccess(user, *target) < Access::kWrite) return Reply::Err(codes::kCatalogMissing);
   if (IsRecycle(targetId)) return Reply::Err(codes::kFixedNoModify);
   std::set<std::string> names;
-  int64_t bytes = 0;
+  int64_t bytes = 0, entries = 0;
   int targetDepth = Depth(targetId);
   for (const auto& id : catalogIds) {
     auto c = LoadCatalog(id);
@@ -664,8 +694,12 @@ Reply CloudStore::Copy(const std::string& token, const std::vector<std::string>&
     if (c->parent == targetId) return Reply::Err(codes::kCopyCatalogSameFolder);
     if (IsAncestorOrSelf(id, targetId)) return Reply::Err(codes::kCopyIntoSelf);
     if (NameTaken(targetId, c->name, "") || !names.insert(c->name).second) return Reply::Err(codes::kNameExists);
-    if (targetDepth + 1 > kMaxDepth) return Reply::Err(codes::kTooDeep);
-    bytes += SubtreeBytes(id);
+    Subtree tree = MeasureSubtree(id, kMaxCopyEntries - entries);
+    // The copy's deepest catalog lands height levels below the copy itself.
+    if (targetDepth + 1 + tree.height > kMaxDepth) return Reply::Err(codes::kTooDeep);
+    entries += 1 + tree.entries;
+    if (entries > kMaxCopyEntries) return Reply::Err(codes::kTooManyItems);
+    bytes += tree.bytes;
   }
   for (const auto& id : contentIds) {
     auto c = LoadContent(id);
@@ -675,12 +709,11 @@ Reply CloudStore::Copy(const std::string& token, const std::vector<std::string>&
     bytes += c->size;
   }
   const std::string& owner = target->owner;
-  if (UsedBytes(owner) + bytes > Quota(owner)) return Reply::Err(codes::kNoSpace);
+  if (!FitsQuota(owner, bytes)) return Reply::Err(codes::kNoSpace);
   Transaction tx(db_);
   Json newContents = Json::array();
-  int64_t copied = 0;
   for (const auto& id : catalogIds)
-    if (int c = CopyCatalogTree(id, targetId, owner, &copied)) return Reply::Err(c);
+    if (int c = CopyCatalogTree(id, targetId, owner)) return Reply::Err(c);
   std::string now = TimeTextNow();
   auto ins = db_.Prepare("INSERT INTO contents(id, owner, parent, name, size, md5, upload_time, update_time) "
                          "VALUES(?,?,?,?,?,?,?,?)");
@@ -708,6 +741,7 @@ Reply CloudStore::Move(const std::string& token, const std::vector<std::string>&
   if (!target || target->owner != user) return Reply::Err(codes::kCatalogMissing);
   if (IsRecycle(targetId)) return Reply::Err(codes::kFixedNoModify);
   std::set<std::string> names, touched;
+  int targetDepth = Depth(targetId);
   for (const auto& id : catalogIds) {
     auto c = LoadCatalog(id);
     if (!c || c->owner != user || IsRecycle(c->parent)) return Reply::Err(codes::kCatalogMissing);
@@ -715,6 +749,8 @@ Reply CloudStore::Move(const std::string& token, const std::vector<std::string>&
     if (c->parent == targetId) return Reply::Err(codes::kMoveSameFolder);
     if (IsAncestorOrSelf(id, targetId)) return Reply::Err(codes::kCopyIntoSelf);
     if (NameTaken(targetId, c->name, "") || !names.insert(c->name).second) return Reply::Err(codes::kNameExists);
+    // The moved catalog keeps everything below it.
+    if (targetDepth + 1 + MeasureSubtree(id, INT64_MAX).height > kMaxDepth) return Reply::Err(codes::kTooDeep);
     touched.insert(c->parent);
   }
   for (const auto& id : contentIds) {
@@ -732,7 +768,6 @@ Reply CloudStore::Move(const std::string& token, const std::vector<std::string>&
   for (const auto& id : contentIds) mf.BindAll(targetId, now, id).Run(), mf.Reset();
   touched.insert(targetId);
   for (const auto& p : touched) TouchCatalog(p);
-  if (Depth(targetId) + 1 > kMaxDepth) return Reply::Err(codes::kTooDeep);  // rolls back
   tx.Commit();
   return Reply{};
 }
@@ -745,7 +780,7 @@ Reply CloudStore::UploadRequest(const std::string& token, const std::string& par
   const std::string parentId = OwnId(user, parentIdIn);
   if (files.empty() || files.size() > kMaxItemsPerCall) return Reply::Err(codes::kBadRequest);
   auto parent = LoadCatalog(parentId);
-  if (!parent || CatalogAccess(user, *parent) == Access::kNone) return Reply::Err(codes::kParentMissing);
+  if (!parent || CatalogAccess(user, *parent) < Access::kWrite) return Reply::Err(codes::kParentMissing);
   if (IsRecycle(parentId)) return Reply::Err(codes::kFixedNoModify);
   const std::string owner = parent->owner;
   std::set<std::string> names;
@@ -756,9 +791,11 @@ Reply CloudStore::UploadRequest(const std::string& token, const std::string& par
     Statement st = db_.Prepare("SELECT 1 FROM catalogs WHERE parent = ? AND name = ?");
     st.BindAll(parentId, f.name);
     if (st.Step()) return Reply::Err(codes::kNameExists);
+    // Declared sizes are the client's: a sum past INT64_MAX is over any quota.
+    if (f.size > INT64_MAX - bytes) return Reply::Err(codes::kNoSpace);
     bytes += f.size;
   }
-  if (UsedBytes(owner) + bytes > Quota(owner)) return Reply::Err(codes::kNoSpace);
+  if (!FitsQuota(owner, bytes)) return Reply::Err(codes::kNoSpace);
 
   Transaction tx(db_);
   std::string taskId = RandomHex(16), now = TimeTextNow();
@@ -802,13 +839,21 @@ Reply CloudStore::UploadRequest(const std::string& token, const std::string& par
 // Called with the mutex held and inside a transaction.
 Reply CloudStore::CommitUpload(const std::string& taskId, const std::string& contentId) {
   Statement st = db_.Prepare(
-      "SELECT owner, parent, name, size, md5, replace_id, done FROM upload_tasks WHERE task_id = ? AND content_id = ?");
+      "SELECT owner, parent, name, size, md5, replace_id, done, uploader FROM upload_tasks "
+      "WHERE task_id = ? AND content_id = ?");
   st.BindAll(taskId, contentId);
   if (!st.Step()) return Reply::Err(codes::kTaskMissing);
   if (st.Int(6)) return Reply{};
-  std::string owner = st.Text(0), parent = st.Text(1), name = st.Text(2), md5 = st.Text(4), replaceId = st.Text(5);
+  std::string owner = st.Text(0), parent = st.Text(1), name = st.Text(2), md5 = st.Text(4), replaceId = st.Text(5),
+              uploader = st.Text(7);
   int64_t size = st.Int(3);
   std::string now = TimeTextNow();
+  // The bytes may arrive long after the request: a share left, cancelled or
+  // declined meanwhile no longer lets the uploader write here.
+  if (uploader != owner) {
+    auto p = LoadCatalog(parent);
+    if (!p || CatalogAccess(uploader, *p) < Access::kWrite) return Reply::Err(codes::kParentMissing);
+  }
   auto existing = LoadContent(contentId);
   if (existing && existing->parent == parent && existing->name == name) {
     db_.Prepare("UPDATE contents SET size = ?, md5 = ?, update_time = ?, upload_time = ?, version = version + 1 "
@@ -833,6 +878,9 @@ Reply CloudStore::CommitUpload(const std::string& taskId, const std::string& con
 
 Reply CloudStore::UploadRange(const std::string& taskId, const std::string& contentId, int64_t offset, int64_t total,
                               std::string_view bytes) {
+  // Held from the task lookup to the commit, so a task deleted meanwhile
+  // cannot get its partial file back. Lock order: this one, then mutex_.
+  std::lock_guard fileLock(uploadMutex_);
   std::string md5;
   int64_t size = 0;
   {
@@ -848,10 +896,9 @@ Reply CloudStore::UploadRange(const std::string& taskId, const std::string& cont
       return r;
     }
   }
-  if (total != size || offset < 0 || offset + static_cast<int64_t>(bytes.size()) > size)
+  if (total != size || offset < 0 || offset > size || static_cast<int64_t>(bytes.size()) > size - offset)
     return Reply::Err(codes::kBadRequest);
   std::string key = taskId + "_" + contentId;
-  std::lock_guard fileLock(uploadMutex_);
   int64_t stored = blobs_.PartialSize(key);
   if (offset > stored) {
     Reply r = Reply::Err(codes::kBadRequest);
@@ -904,6 +951,8 @@ Reply CloudStore::UploadTaskInfo(const std::string& token, const std::string& ta
 }
 
 Reply CloudStore::DeleteUploadTask(const std::string& token, const std::string& taskId) {
+  // Taken before AUTH_OR_102 takes mutex_: the one lock order of the store.
+  std::lock_guard fileLock(uploadMutex_);
   AUTH_OR_102(user);
   std::vector<std::string> ids;
   {
@@ -912,10 +961,7 @@ Reply CloudStore::DeleteUploadTask(const std::string& token, const std::string& 
     while (st.Step()) ids.push_back(st.Text(0));
   }
   if (ids.empty()) return Reply::Err(codes::kTaskMissing);
-  {
-    std::lock_guard fileLock(uploadMutex_);
-    for (const auto& id : ids) blobs_.RemovePartial(taskId + "_" + id);
-  }
+  for (const auto& id : ids) blobs_.RemovePartial(taskId + "_" + id);
   db_.Prepare("DELETE FROM upload_tasks WHERE task_id = ?").BindAll(taskId).Run();
   return Reply{};
 }
@@ -973,7 +1019,9 @@ Reply CloudStore::ShareItems(const std::string& token, const std::vector<std::st
                              const std::vector<std::string>& contentIds, const std::vector<std::string>& accounts) {
   AUTH_OR_102(user);
   if ((catalogIds.empty() && contentIds.empty()) || accounts.empty()) return Reply::Err(codes::kBadRequest);
-  if (catalogIds.size() + contentIds.size() > kMaxItemsPerCall) return Reply::Err(codes::kTooManyItems);
+  // Items times accounts rows are written under the store lock: both bounded.
+  if (catalogIds.size() + contentIds.size() > kMaxItemsPerCall || accounts.size() > kMaxItemsPerCall)
+    return Reply::Err(codes::kTooManyItems);
   for (const auto& id : catalogIds) {
     auto c = LoadCatalog(id);
     if (!c || c->owner != user || IsRecycle(c->parent)) return Reply::Err(codes::kCatalogMissing);
@@ -983,11 +1031,11 @@ Reply CloudStore::ShareItems(const std::string& token, const std::vector<std::st
     auto c = LoadContent(id);
     if (!c || c->owner != user || IsRecycle(c->parent)) return Reply::Err(codes::kContentMissing);
   }
-  std::vector<std::string> sharees;
+  std::set<std::string> sharees;
   for (const auto& a : accounts) {
     auto uid = db_.QueryText("SELECT user_id FROM accounts WHERE account = ?", a);
     if (!uid || *uid == user) return Reply::Err(codes::kAccountBad);
-    sharees.push_back(*uid);
+    sharees.insert(*uid);
   }
   Transaction tx(db_);
   auto ins = db_.Prepare("INSERT OR IGNORE INTO shares(owner, item_id, is_catalog, sharee, link_code, state, created) "
@@ -1008,7 +1056,8 @@ Reply CloudStore::CreateLinkShare(const std::string& token, const std::string& i
   bool own = cat ? (cat->owner == user && !cat->fixed && !IsRecycle(cat->parent))
                  : (con && con->owner == user && !IsRecycle(con->parent));
   if (!own) return Reply::Err(cat ? codes::kCatalogMissing : codes::kContentMissing);
-  auto existing = db_.QueryText("SELECT link_code FROM shares WHERE item_id = ? AND link_code <> ''", itemId);
+  auto existing =
+      db_.QueryText("SELECT link_code FROM shares WHERE item_id = ? AND sharee = '' AND link_code <> ''", itemId);
   std::string code = existing.value_or(RandomHex(6));
   if (!existing)
     db_.Prepare("INSERT INTO shares(owner, item_id, is_catalog, sharee, link_code, state, created) "
@@ -1022,15 +1071,17 @@ Reply CloudStore::CreateLinkShare(const std::string& token, const std::string& i
 
 Reply CloudStore::OpenLinkShare(const std::string& token, const std::string& linkCode) {
   AUTH_OR_102(user);
-  Statement st = db_.Prepare("SELECT owner, item_id, is_catalog FROM shares WHERE link_code = ? AND link_code <> ''");
+  Statement st = db_.Prepare(
+      "SELECT owner, item_id, is_catalog FROM shares WHERE link_code = ? AND sharee = '' AND link_code <> ''");
   st.Bind(1, linkCode);
   if (!st.Step()) return Reply::Err(codes::kLinkMissing);
   std::string owner = st.Text(0), item = st.Text(1);
   int isCatalog = static_cast<int>(st.Int(2));
+  // The received row keeps the code it came through: a link gives reading only.
   if (owner != user)
     db_.Prepare("INSERT OR IGNORE INTO shares(owner, item_id, is_catalog, sharee, link_code, state, created) "
-                "VALUES(?,?,?,?,'',1,?)")
-        .BindAll(owner, item, isCatalog, user, TimeTextNow())
+                "VALUES(?,?,?,?,?,1,?)")
+        .BindAll(owner, item, isCatalog, user, linkCode, TimeTextNow())
         .Run();
   Reply r;
   r.data = {{"itemID", item}, {"isCatalog", isCatalog ? "1" : "0"}};
@@ -1133,6 +1184,17 @@ Reply CloudStore::RecordEvent(const std::string& token, const std::string& kind,
       .BindAll(user, kind, body, TimeTextNow())
       .Run();
   return Reply{};
+}
+
+void CloudStore::SaveRows(Database& to) {
+  std::lock_guard lock(mutex_);
+  Database::Copy(db_, to);
+}
+
+void CloudStore::LoadRows(Database& from) {
+  std::lock_guard fileLock(uploadMutex_);
+  std::lock_guard lock(mutex_);
+  Database::Copy(from, db_);
 }
 
 Reply CloudStore::CreateBenchFolder(const std::string& account, const std::string& name, int64_t count) {

@@ -45,6 +45,9 @@ class CloudStore {
     std::filesystem::path dataDir;
     int64_t tokenTtlSeconds = 24 * 3600;
     int64_t defaultQuota = int64_t{10} << 30;
+    // Empty: <dataDir>/cloud.db. ":memory:" keeps the rows in memory (the
+    // request fuzzer); blobs stay in dataDir either way.
+    std::string databaseFile;
     // Unix seconds; replaceable so expiry can be tested without sleeping.
     std::function<int64_t()> clock;
   };
@@ -54,6 +57,9 @@ class CloudStore {
   static constexpr int kPageMax = 200;
   static constexpr int kMaxDepth = 32;
   static constexpr size_t kMaxItemsPerCall = 200;
+  // Catalogs and contents one copy may create: each copy doubles what a
+  // client can ask for next, and the whole copy runs under the store lock.
+  static constexpr int64_t kMaxCopyEntries = 10000;
 
   explicit CloudStore(Options options);
   CloudStore(const CloudStore&) = delete;
@@ -118,6 +124,11 @@ class CloudStore {
   // catalog under the account's root. Answers the catalog ID.
   Reply CreateBenchFolder(const std::string& account, const std::string& name, int64_t count);
 
+  // Replace every row with a copy from or into another database; no call may
+  // run meanwhile. The request fuzzer resets the store between inputs so.
+  void SaveRows(Database& to);
+  void LoadRows(Database& from);
+
   static std::string RootOf(const std::string& userId) { return userId + kRootSuffix; }
   static std::string RecycleOf(const std::string& userId) { return userId + kRecycleSuffix; }
 
@@ -145,7 +156,8 @@ class CloudStore {
   std::optional<ContentRow> LoadContent(const std::string& id);
   Access CatalogAccess(const std::string& userId, const CatalogRow& row);
   Access ContentAccess(const std::string& userId, const ContentRow& row);
-  bool IsShareRoot(const std::string& userId, const std::string& itemId);
+  // What the shares the user received on this very item grant.
+  Access ShareRight(const std::string& userId, const std::string& itemId);
   bool NameTaken(const std::string& parentId, const std::string& name, const std::string& exceptId);
   bool IsRecycle(const std::string& id) const;
   int Depth(const std::string& catalogId);
@@ -163,16 +175,26 @@ class CloudStore {
   static CatalogRow ReadCatalog(Statement& st);
   static ContentRow ReadContent(Statement& st);
 
-  int CopyCatalogTree(const std::string& srcId, const std::string& targetParent, const std::string& newOwner,
-                      int64_t* bytes);
-  int64_t SubtreeBytes(const std::string& catalogId);
+  // A catalog with everything below it: height 0 has no sub-catalogs.
+  // Counting stops once entries passes maxEntries.
+  struct Subtree {
+    int64_t bytes = 0;
+    int64_t entries = 0;
+    int height = 0;
+  };
+  Subtree MeasureSubtree(const std::string& catalogId, int64_t maxEntries);
+  int CopyCatalogTree(const std::string& srcId, const std::string& targetParent, const std::string& newOwner);
+  bool FitsQuota(const std::string& userId, int64_t moreBytes);
   Reply CommitUpload(const std::string& taskId, const std::string& contentId);
 
   Options options_;
+  // Lock order: uploadMutex_ before mutex_, never the other way round.
+  // uploadMutex_ serialises partial files (it is held across their disk
+  // writes); mutex_ guards the database and is held only for queries.
+  std::mutex uploadMutex_;
   std::recursive_mutex mutex_;
   Database db_;
   BlobStore blobs_;
-  std::mutex uploadMutex_;
 };
 
 }  // namespace cloudserver

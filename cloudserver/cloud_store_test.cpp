@@ -4,7 +4,13 @@
 #include <stdlib.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
 #include <set>
+#include <thread>
 
 #include "temp_dir.h"
 #include "util.h"
@@ -59,6 +65,32 @@ class StoreTest : public ::testing::Test {
     for (auto& c : r.data["catalogList"]) names.push_back(c["catalogName"]);
     for (auto& c : r.data["contentList"]) names.push_back(c["contentName"]);
     return names;
+  }
+
+  // Rows of a table, read through a second connection to the same file.
+  int64_t Rows(const std::string& table) {
+    Database db((dir_.path() / "cloud.db").string());
+    Statement st = db.Prepare("SELECT COUNT(*) FROM " + table);
+    return st.Step() ? st.Int(0) : -1;
+  }
+
+  // Every catalog and content as "id parent name" lines, in ID order.
+  std::string Tree() {
+    Database db((dir_.path() / "cloud.db").string());
+    std::string out;
+    for (const char* table : {"catalogs", "contents"}) {
+      Statement st = db.Prepare(std::string("SELECT id, parent, name FROM ") + table + " ORDER BY id");
+      while (st.Step()) out += st.Text(0) + " " + st.Text(1) + " " + st.Text(2) + "\n";
+    }
+    return out;
+  }
+
+  // Every file under a folder of the data directory.
+  std::set<std::string> Files(const std::string& folder) {
+    std::set<std::string> out;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(dir_.path() / folder))
+      if (e.is_regular_file()) out.insert(e.path().string());
+    return out;
   }
 
   TempDir dir_{"cloudstore"};
@@ -360,6 +392,270 @@ TEST_F(StoreTest, UploadInstantRangedReplaceAndQuota) {
   ASSERT_EQ(store_->DeleteUploadTask(at, task2).code, 0);
   EXPECT_EQ(store_->Blobs().PartialSize(task2 + "_" + cid2), 0);
   EXPECT_EQ(store_->UploadRange(task2, cid2, 5, 10, "56789").code, codes::kTaskMissing);
+}
+
+// The last range of an upload takes the upload lock, then the store lock;
+// deleting the task must take them in the same order or the two deadlock.
+TEST_F(StoreTest, FinalRangesRaceTaskDeletesWithoutDeadlock) {
+  auto [t, root] = Account("alice");
+  constexpr int kTasks = 200;
+  struct Task {
+    std::string name, bytes, md5, id, content;
+    int putCode = -1, deleteCode = -1;
+  };
+  std::vector<Task> tasks(kTasks);
+  for (int i = 0; i < kTasks; ++i) {
+    Task& k = tasks[i];
+    k.name = "race_" + std::to_string(i) + ".bin";
+    k.bytes = "bytes of file " + std::to_string(i) + std::string(40, static_cast<char>('a' + i % 26));
+    k.md5 = Md5Hex(k.bytes);
+    Reply r = store_->UploadRequest(t, root, {UploadFile{k.name, static_cast<int64_t>(k.bytes.size()), k.md5}});
+    ASSERT_EQ(r.code, 0);
+    ASSERT_EQ(r.data["files"][0]["needUpload"], "1");
+    k.id = r.data["uploadTaskID"];
+    k.content = r.data["files"][0]["contentID"];
+    // All but the last byte, so each racing PUT is the one that completes.
+    int64_t size = static_cast<int64_t>(k.bytes.size());
+    ASSERT_EQ(store_->UploadRange(k.id, k.content, 0, size, std::string_view(k.bytes).substr(0, size - 1)).code, 0);
+  }
+
+  std::mutex m;
+  std::condition_variable cv;
+  int finished = 0;
+  bool go = false;
+  auto racer = [&](auto body) {
+    return std::thread([&, body] {
+      {
+        std::unique_lock lock(m);
+        cv.wait(lock, [&] { return go; });
+      }
+      body();
+      std::lock_guard lock(m);
+      ++finished;
+      cv.notify_all();
+    });
+  };
+  std::thread puts = racer([&] {
+    for (Task& k : tasks) {
+      int64_t size = static_cast<int64_t>(k.bytes.size());
+      k.putCode = store_->UploadRange(k.id, k.content, size - 1, size, std::string_view(k.bytes).substr(size - 1)).code;
+    }
+  });
+  std::thread deletes = racer([&] {
+    for (Task& k : tasks) k.deleteCode = store_->DeleteUploadTask(t, k.id).code;
+  });
+  {
+    std::unique_lock lock(m);
+    go = true;
+    cv.notify_all();
+    if (!cv.wait_for(lock, std::chrono::seconds(120), [&] { return finished == 2; })) {
+      // Deadlocked threads cannot be joined or unwound: fail the whole program.
+      std::fprintf(stderr, "FinalRangesRaceTaskDeletesWithoutDeadlock: the race did not end in 120 s (deadlock)\n");
+      std::fflush(stderr);
+      std::_Exit(1);
+    }
+  }
+  puts.join();
+  deletes.join();
+
+  // Each task either completed before its delete or was deleted before its
+  // last range arrived; nothing half-way is left behind.
+  auto listed = store_->List(t, root, "-1", "-1");
+  std::map<std::string, std::string> digests;
+  for (auto& c : listed.data["contentList"]) digests[c["contentName"]] = c["digest"];
+  for (const Task& k : tasks) {
+    SCOPED_TRACE(k.name);
+    EXPECT_EQ(k.deleteCode, 0);
+    if (k.putCode == 0) {
+      EXPECT_EQ(digests[k.name], k.md5);
+      EXPECT_TRUE(store_->Blobs().Has(k.md5, static_cast<int64_t>(k.bytes.size())));
+    } else {
+      EXPECT_EQ(k.putCode, codes::kTaskMissing);
+      EXPECT_EQ(digests.count(k.name), 0u);
+    }
+  }
+  EXPECT_TRUE(Files("partial").empty());
+  EXPECT_EQ(Rows("upload_tasks"), 0);
+}
+
+TEST_F(StoreTest, DeclaredSizesThatWrapAreOverQuota) {
+  auto [t, root] = Account("alice");
+  const std::string md5(32, 'c');
+  constexpr int64_t kQuota = 1 << 20;  // the fixture's
+  // The wire carries at most 18 decimal digits a size; ten of them pass INT64_MAX.
+  const int64_t kBig = 999999999999999999;
+  struct Case {
+    const char* what;
+    std::vector<int64_t> sizes;
+    int code;
+  } cases[] = {
+      {"ten 18-digit sizes", std::vector<int64_t>(10, kBig), codes::kNoSpace},
+      {"INT64_MAX and 1", {INT64_MAX, 1}, codes::kNoSpace},
+      {"INT64_MAX twice", {INT64_MAX, INT64_MAX}, codes::kNoSpace},
+      {"one past the quota", {kQuota / 2, kQuota / 2 + 1}, codes::kNoSpace},
+      {"exactly the quota", {kQuota / 2, kQuota / 2}, codes::kOk},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    int64_t tasksBefore = Rows("upload_tasks");
+    std::vector<UploadFile> files;
+    for (size_t i = 0; i < c.sizes.size(); ++i) files.push_back(UploadFile{"f" + std::to_string(i), c.sizes[i], md5});
+    EXPECT_EQ(store_->UploadRequest(t, root, files).code, c.code);
+    EXPECT_EQ(Rows("upload_tasks"), tasksBefore + (c.code ? 0 : static_cast<int64_t>(files.size())));
+  }
+}
+
+// Who may write into a catalog of alice's: alice, and bob through a share he
+// accepted. A share still waiting for bob's answer, or one he opened through
+// a link, only lets him read.
+TEST_F(StoreTest, OnlyAnAcceptedShareWritesIntoTheOwnersTree) {
+  auto [at, aroot] = Account("alice");
+  auto [bt, broot] = Account("bob");
+  std::string oldMd5 = store_->Blobs().Put("old bytes"), newMd5 = store_->Blobs().Put("new bytes!");
+  auto folder = [&](const std::string& name) {
+    std::string id = Mkdir(at, aroot, name);
+    PutFile(at, id, "f.txt", "old bytes");
+    return id;
+  };
+  std::string own = folder("own"), accepted = folder("accepted");
+  std::string waiting = folder("waiting"), linked = folder("linked");
+  ASSERT_EQ(store_->ShareItems(at, {accepted, waiting}, {}, {"bob"}).code, 0);
+  ASSERT_EQ(store_->ReplyShare(bt, {accepted}, true).code, 0);
+  Reply link = store_->CreateLinkShare(at, linked);
+  ASSERT_EQ(link.code, 0);
+  ASSERT_EQ(store_->OpenLinkShare(bt, link.data["linkCode"]).code, 0);
+  // Accepting everything bob holds does not turn the link into a user share.
+  EXPECT_EQ(store_->ReplyShare(bt, {linked}, true).code, 0);
+
+  struct Actor {
+    const char* who;
+    std::string token, catalog;
+    bool writes;
+  } actors[] = {
+      {"owner", at, own, true},
+      {"accepted share", bt, accepted, true},
+      {"share not yet accepted", bt, waiting, false},
+      {"link share", bt, linked, false},
+  };
+  struct Op {
+    const char* what;
+    std::function<int(const std::string& token, const std::string& catalog)> run;
+  } ops[] = {
+      {"upload", [&](const std::string& tk, const std::string& c) {
+         return store_->UploadRequest(tk, c, {UploadFile{"new.txt", 10, newMd5}}).code;
+       }},
+      {"replace", [&](const std::string& tk, const std::string& c) {
+         return store_->UploadRequest(tk, c, {UploadFile{"f.txt", 10, newMd5}}).code;
+       }},
+      {"mkdir", [&](const std::string& tk, const std::string& c) { return store_->Mkdir(tk, c, "sub").code; }},
+  };
+  for (const Actor& a : actors) {
+    for (const Op& op : ops) {
+      SCOPED_TRACE(std::string(a.who) + " / " + op.what);
+      EXPECT_EQ(op.run(a.token, a.catalog), a.writes ? codes::kOk : codes::kParentMissing);
+    }
+    // Bob reads every share he holds; only writers changed anything.
+    Reply listed = store_->List(a.token, a.catalog, "-1", "-1");
+    ASSERT_EQ(listed.code, 0) << a.who;
+    std::map<std::string, std::string> digests;
+    for (auto& c : listed.data["contentList"]) digests[c["contentName"]] = c["digest"];
+    EXPECT_EQ(digests["f.txt"], a.writes ? newMd5 : oldMd5) << a.who;
+    EXPECT_EQ(digests.count("new.txt"), a.writes ? 1u : 0u) << a.who;
+    EXPECT_EQ(listed.data["catalogList"].size(), a.writes ? 1u : 0u) << a.who;
+  }
+
+  // Rights are checked again when the last byte arrives: bob left the share
+  // between asking and sending, so his bytes land nowhere.
+  std::string bytes = "late bytes";
+  Reply late = store_->UploadRequest(bt, accepted, {UploadFile{"late.txt", 10, Md5Hex(bytes)}});
+  ASSERT_EQ(late.code, 0);
+  ASSERT_EQ(store_->LeaveShare(bt, {accepted}).code, 0);
+  EXPECT_EQ(store_->UploadRange(late.data["uploadTaskID"], late.data["files"][0]["contentID"], 0, 10, bytes).code,
+            codes::kParentMissing);
+  EXPECT_EQ(Names(at, accepted), (std::vector<std::string>{"sub", "f.txt", "new.txt"}));
+}
+
+// Copies and moves are refused whole, before anything changes, when what they
+// carry would end deeper than the limit or would create too many entries.
+TEST_F(StoreTest, RefusedCopiesAndMovesChangeNothing) {
+  auto [t, root] = Account("alice");
+  // A chain at the limit: chain[d] is at depth d, chain[32] has a file.
+  std::vector<std::string> chain{root};
+  for (int d = 1; d <= CloudStore::kMaxDepth; ++d) chain.push_back(Mkdir(t, chain.back(), "d" + std::to_string(d)));
+  PutFile(t, chain.back(), "deep.txt", "at the bottom");
+  ASSERT_EQ(store_->Mkdir(t, chain.back(), "one more").code, codes::kTooDeep);
+  std::string other = Mkdir(t, root, "other");
+  // x/y/z: a catalog of height 2.
+  std::string x = Mkdir(t, root, "x");
+  PutFile(t, Mkdir(t, Mkdir(t, x, "y"), "z"), "in z.txt", "zzz");
+  std::string wide = store_->CreateBenchFolder("alice", "wide", CloudStore::kMaxCopyEntries).data["catalogID"];
+
+  struct Case {
+    const char* what;
+    std::function<Reply()> call;
+    int code;
+  } cases[] = {
+      {"copy the chain under a depth-1 catalog", [&] { return store_->Copy(t, {chain[1]}, {}, other); },
+       codes::kTooDeep},
+      {"move the chain under a depth-1 catalog", [&] { return store_->Move(t, {chain[1]}, {}, other); },
+       codes::kTooDeep},
+      {"copy height 2 under depth 30", [&] { return store_->Copy(t, {x}, {}, chain[30]); }, codes::kTooDeep},
+      {"move height 2 under depth 30", [&] { return store_->Move(t, {x}, {}, chain[30]); }, codes::kTooDeep},
+      {"copy a fitting and a too-deep catalog", [&] { return store_->Copy(t, {other, x}, {}, chain[30]); },
+       codes::kTooDeep},
+      {"move the chain into its own subtree", [&] { return store_->Move(t, {chain[1]}, {}, chain[5]); },
+       codes::kCopyIntoSelf},
+      {"copy the chain into its own subtree", [&] { return store_->Copy(t, {chain[1]}, {}, chain[5]); },
+       codes::kCopyIntoSelf},
+      {"copy more entries than one call may create", [&] { return store_->Copy(t, {wide}, {}, other); },
+       codes::kTooManyItems},
+  };
+  const int64_t catalogs = Rows("catalogs"), contents = Rows("contents");
+  const std::string tree = Tree();
+  const auto blobs = Files("blobs");
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.call().code, c.code) << c.what;
+    EXPECT_TRUE(Tree() == tree) << c.what;  // no row added, moved or renamed
+  }
+  EXPECT_EQ(Files("blobs"), blobs);
+
+  // At the limit exactly both are allowed; the copy carries the whole tree.
+  ASSERT_EQ(store_->Copy(t, {x}, {}, chain[29]).code, 0);
+  EXPECT_EQ(Rows("catalogs"), catalogs + 3);
+  EXPECT_EQ(Rows("contents"), contents + 1);
+  ASSERT_EQ(store_->Move(t, {x}, {}, chain[28]).code, 0);
+}
+
+// Shares are rows per item and account: an account named over and over does
+// not multiply the work, and the number of accounts is bounded like items.
+TEST_F(StoreTest, ShareAccountsAreBoundedAndCountedOnce) {
+  auto [at, aroot] = Account("alice");
+  Account("bob");
+  std::string docs = Mkdir(at, aroot, "docs");
+  EXPECT_EQ(store_->ShareItems(at, {docs}, {}, std::vector<std::string>(CloudStore::kMaxItemsPerCall + 1, "bob")).code,
+            codes::kTooManyItems);
+  EXPECT_EQ(Rows("shares"), 0);
+  EXPECT_EQ(store_->ShareItems(at, {docs}, {}, std::vector<std::string>(CloudStore::kMaxItemsPerCall, "bob")).code, 0);
+  EXPECT_EQ(Rows("shares"), 1);
+}
+
+// Upload keys name partial files: none may reach outside the partial folder.
+TEST_F(StoreTest, UploadKeysCannotNameOtherFiles) {
+  BlobStore& blobs = store_->Blobs();
+  const std::string name = dir_.path().filename().string();
+  const auto outside = dir_.path().parent_path() / (name + "-escaped");
+  for (std::string key : {"../../" + name + "-escaped", (dir_.path() / "absolute").string(), std::string("../cloud.db"),
+                          std::string("a/b"), std::string(), std::string(200, 'a')}) {
+    SCOPED_TRACE(key);
+    EXPECT_FALSE(blobs.WriteRange(key, 0, "x"));
+    EXPECT_EQ(blobs.PartialSize(key), 0);
+    EXPECT_FALSE(blobs.Finalize(key, Md5Hex("x")));
+  }
+  EXPECT_FALSE(std::filesystem::exists(outside));
+  EXPECT_FALSE(std::filesystem::exists(dir_.path() / "absolute"));
+  EXPECT_EQ(Rows("accounts"), 0);  // the database file is still a database
+  EXPECT_TRUE(Files("partial").empty());
+  EXPECT_EQ(blobs.WriteRange("0123abcd_0042", 0, "x"), 1);
 }
 
 TEST(NameCheck, Shapes) {

@@ -1,9 +1,11 @@
 #pragma once
 // HTTP/1.1 front of the service on a loopback address. The only translation
-// unit that includes the HTTP library on the server side.
-#include <cstddef>
+// unit that includes the HTTP library on the server side; what a request
+// means is decided by Router.
 #include <memory>
 #include <string>
+
+#include "router.h"
 
 namespace cloudserver {
 
@@ -11,10 +13,7 @@ class CloudStore;
 
 class HttpServer {
  public:
-  struct Limits {
-    size_t maxJsonBody = 1 << 20;    // API calls
-    size_t maxPutBody = 32 << 20;    // one upload range
-  };
+  using Limits = RequestLimits;
   HttpServer(CloudStore& store, Limits limits);
   ~HttpServer();
   HttpServer(const HttpServer&) = delete;
@@ -22,8 +21,10 @@ class HttpServer {
 
   // Binds host:port (0 = ephemeral); answers the port, or -1.
   int Bind(const std::string& host, int port);
-  // Serves until Stop(); call after Bind().
+  // Serves until Stop(); call after Bind(). Returns at once when Stop() came
+  // first.
   bool Run();
+  // Any thread, any time, also before Run() has started.
   void Stop();
 
  private:

@@ -84,4 +84,13 @@ int64_t Database::QueryInt(std::string_view sql, std::string_view arg) {
   return st.Step() ? st.Int(0) : 0;
 }
 
+void Database::Copy(Database& from, Database& to) {
+  sqlite3_backup* backup = sqlite3_backup_init(to.db_, "main", from.db_, "main");
+  if (!backup) throw DbError(std::string("backup: ") + sqlite3_errmsg(to.db_));
+  int rc = sqlite3_backup_step(backup, -1);
+  // finish releases the handle whatever step answered.
+  if (sqlite3_backup_finish(backup) != SQLITE_OK || rc != SQLITE_DONE)
+    throw DbError(std::string("backup: ") + sqlite3_errmsg(to.db_));
+}
+
 }  // namespace cloudserver

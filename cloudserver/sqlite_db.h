@@ -71,6 +71,9 @@ class Database {
   std::optional<std::string> QueryText(std::string_view sql, std::string_view arg);
   int64_t QueryInt(std::string_view sql, std::string_view arg);
 
+  // Replaces every row of `to` with those of `from` (SQLite's online backup).
+  static void Copy(Database& from, Database& to);
+
  private:
   sqlite3* db_ = nullptr;
 };

@@ -9,7 +9,7 @@
 #   TARGET    names from build/fuzz/fuzzers.txt (default: all of them)
 # Targets run VD_FUZZ_PARALLEL at a time (default 2). Corpora grow in
 # build/fuzz/corpus/<target>; crash inputs land in build/fuzz/artifacts/<target>.
-# Seeds: build/fuzz/seeds/<target> (fuzz/make_seeds.py) and any
+# Seeds: build/fuzz/seeds/<target> (every <folder>/fuzz/make_seeds.py) and any
 # <folder>/fuzz/seeds/<target> of the source tree.
 # VD_FUZZ_SOURCE overrides the source tree, VD_FUZZ_BUILD the build folder,
 # VD_FUZZ_JOBS the build jobs. Exits non-zero when a build fails or a target
@@ -68,7 +68,9 @@ echo "fuzz: building ${#targets[@]} targets in $build"
 cmake --build "$build" -j"${VD_FUZZ_JOBS:-2}" --target "${build_targets[@]}" >"$build/build.log" 2>&1 ||
   { grep -E 'error|FAILED' "$build/build.log" | head -n 40 >&2; fail "build failed (log: $build/build.log)"; }
 
-python3 "$here/make_seeds.py" "$build/seeds" || fail "seeds could not be written"
+for seeder in "$here/make_seeds.py" "$src"/*/fuzz/make_seeds.py; do
+  python3 "$seeder" "$build/seeds" || fail "seeds could not be written ($seeder)"
+done
 
 # Longest input per target: enough for the format, short enough to stay fast.
 max_len_of() {
@@ -77,6 +79,7 @@ max_len_of() {
     ini_profile|sdk_config|http_headers|sdk_json) echo 1024 ;;
     record_text|view_record|client_record) echo 2048 ;;
     sign_in_values) echo 2100 ;;  # just past the 2048-byte bound of a value
+    cloudserver_*) echo 4096 ;;  # a request script or a small image
     *) echo 0 ;;  # libFuzzer's own choice from the corpus
   esac
 }
