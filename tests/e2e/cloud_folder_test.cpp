@@ -158,6 +158,8 @@ protected:
             auto p = platform::Process::Launch((s_install / "Nimbra.exe").u16string(), {action});
             if (p) p->Wait(30000);
         }
+        EXPECT_EQ(vd::testing::EndProcessesOf((s_install / "Nimbra.exe").wstring(), 30000), 0)
+            << "the client the folder started did not end when asked to sign out";
         vd::testing::Regsvr32({u"/u"}, (s_install / "Shell" / "Pandrel64.dll").u16string());
     }
 
@@ -174,6 +176,11 @@ protected:
                   S_OK);
     }
     void TearDown() override {
+        // Everything of COM's is let go while COM still runs.
+        m_root.reset();
+        m_desktop.reset();
+        ::CoTaskMemFree(m_rootPidl.p);
+        m_rootPidl.p = nullptr;
         ::DestroyWindow(m_window);
         ::OleUninitialize();
     }
