@@ -13,8 +13,10 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <numeric>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <vector>
 
 #include "cloud_sdk_impl.h"
 #include "md5.h"
@@ -275,8 +277,10 @@ void BM_ListAllPagesSdk(benchmark::State& state) {
   World& w = TheWorld();
   for (auto _ : state) {
     std::int64_t rows = 0;
+    std::vector<double> pages;  // seconds of each page, in order
     auto start = Clock::now();
     for (std::int64_t first = 1;; first += 200) {
+      const auto pageStart = Clock::now();
       ListRequest request;
       request.account = "alice";
       request.catalogID = w.benchCatalog;
@@ -289,10 +293,18 @@ void BM_ListAllPagesSdk(benchmark::State& state) {
       }
       rows += static_cast<std::int64_t>(page.catalogs.size() + page.contents.size());
       if (page.contents.empty() && page.catalogs.empty()) break;
+      pages.push_back(std::chrono::duration<double>(Clock::now() - pageStart).count());
     }
     double s = std::chrono::duration<double>(Clock::now() - start).count();
     state.SetIterationTime(s);
     Record("list_sdk", s);
+    // The deepest pages against the first ones: equal when a page costs the
+    // same at any depth.
+    const std::size_t k = std::min<std::size_t>(25, pages.size() / 2);
+    if (k > 0) {
+      Record("list_first_pages", std::accumulate(pages.begin(), pages.begin() + k, 0.0));
+      Record("list_last_pages", std::accumulate(pages.end() - k, pages.end(), 0.0));
+    }
     state.counters["rows"] = static_cast<double>(rows);
     if (rows != g_entries) state.SkipWithError("rows lost");
   }
@@ -360,6 +372,7 @@ int main(int argc, char** argv) {
   Ratio("download (SDK vs libcurl GET)", "download_sdk", "download_curl");
   Ratio("MD5 (Md5CalFile vs md5sum)", "md5_sdk", "md5_md5sum");
   Ratio("list pages (SDK vs raw HTTP+JSON)", "list_sdk", "list_curl");
+  Ratio("deep pages (last 25 vs first 25)", "list_last_pages", "list_first_pages");
   delete g_world;  // stops the service and removes its files
   benchmark::Shutdown();
   return 0;

@@ -20,11 +20,13 @@ CREATE TABLE IF NOT EXISTS tokens(token TEXT PRIMARY KEY, user_id TEXT NOT NULL,
 CREATE TABLE IF NOT EXISTS catalogs(id TEXT PRIMARY KEY, owner TEXT NOT NULL, parent TEXT NOT NULL,
   name TEXT NOT NULL, ctype INTEGER NOT NULL, fixed INTEGER NOT NULL, create_time TEXT NOT NULL,
   update_time TEXT NOT NULL, synced INTEGER NOT NULL DEFAULT 0, orig_parent TEXT NOT NULL DEFAULT '');
-CREATE INDEX IF NOT EXISTS catalogs_parent ON catalogs(parent, name);
+DROP INDEX IF EXISTS catalogs_parent;
+CREATE INDEX IF NOT EXISTS catalogs_parent_key ON catalogs(parent, name, id);
 CREATE TABLE IF NOT EXISTS contents(id TEXT PRIMARY KEY, owner TEXT NOT NULL, parent TEXT NOT NULL,
   name TEXT NOT NULL, size INTEGER NOT NULL, md5 TEXT NOT NULL, upload_time TEXT NOT NULL,
   update_time TEXT NOT NULL, version INTEGER NOT NULL DEFAULT 1, orig_parent TEXT NOT NULL DEFAULT '');
-CREATE INDEX IF NOT EXISTS contents_parent ON contents(parent, name);
+DROP INDEX IF EXISTS contents_parent;
+CREATE INDEX IF NOT EXISTS contents_parent_key ON contents(parent, name, id);
 CREATE INDEX IF NOT EXISTS contents_owner ON contents(owner);
 CREATE TABLE IF NOT EXISTS upload_tasks(task_id TEXT NOT NULL, content_id TEXT NOT NULL, uploader TEXT NOT NULL,
   owner TEXT NOT NULL, parent TEXT NOT NULL, name TEXT NOT NULL, size INTEGER NOT NULL, md5 TEXT NOT NULL,
@@ -422,8 +424,17 @@ Reply CloudStore::List(const std::string& token, const std::string& catalogIdIn,
   const std::string catalogId = OwnId(user, catalogIdIn);
   auto cat = LoadCatalog(catalogId);
   if (!cat || CatalogAccess(user, *cat) == Access::kNone) return Reply::Err(codes::kCatalogMissing);
-  int64_t nCat = db_.QueryInt("SELECT COUNT(*) FROM catalogs WHERE parent = ?", catalogId);
-  int64_t nCon = db_.QueryInt("SELECT COUNT(*) FROM contents WHERE parent = ?", catalogId);
+  // Pages come in order: while nothing was written, the next page seeks to
+  // the key the last one ended at and the counts are the last page's, so a
+  // page costs the same at any depth of a large catalog.
+  const int64_t changes = db_.TotalChanges();
+  auto cached = cursors_.find(catalogId);
+  const ListCursor* cursor =
+      cached != cursors_.end() && cached->second.changes == changes ? &cached->second : nullptr;
+  const int64_t nCat =
+      cursor ? cursor->catalogs : db_.QueryInt("SELECT COUNT(*) FROM catalogs WHERE parent = ?", catalogId);
+  const int64_t nCon =
+      cursor ? cursor->contents : db_.QueryInt("SELECT COUNT(*) FROM contents WHERE parent = ?", catalogId);
   int64_t total = nCat + nCon;
   int64_t first, last;  // 1-based, inclusive
   if (start == "-1" && end == "-1") {
@@ -435,23 +446,44 @@ Reply CloudStore::List(const std::string& token, const std::string& catalogIdIn,
     first = *s;
     last = std::min(*e, *s + kPageMax - 1);
   }
+  const bool resumes = cursor && cursor->next == first;
   std::string parentPath = CatalogPath(catalogId);
   bool shares = db_.QueryInt("SELECT COUNT(*) FROM shares WHERE owner = ?", cat->owner) > 0;
   Json catalogs = Json::array(), contents = Json::array();
+  ListCursor next{changes, nCat, nCon, first, false, "", ""};
+  // Rows [from, from + count) of one table's children (1-based), after the
+  // cursor's key when the page continues from it.
+  auto page = [&](const char* table, const char* cols, int64_t from, int64_t count, bool afterKey, auto&& each) {
+    Statement st = db_.Prepare(std::string("SELECT ") + cols + " FROM " + table + " WHERE parent = ?" +
+                               (afterKey ? " AND (name, id) > (?, ?)" : "") + " ORDER BY name, id LIMIT ?" +
+                               (afterKey ? "" : " OFFSET ?"));
+    if (afterKey)
+      st.BindAll(catalogId, cursor->lastName, cursor->lastId, count);
+    else
+      st.BindAll(catalogId, count, from - 1);
+    while (st.Step()) each(st);
+  };
   if (first <= nCat) {
     int64_t count = std::min(last, nCat) - first + 1;
-    Statement st = db_.Prepare(std::string("SELECT ") + kCatalogCols +
-                               " FROM catalogs WHERE parent = ? ORDER BY name, id LIMIT ? OFFSET ?");
-    st.BindAll(catalogId, count, first - 1);
-    while (st.Step()) catalogs.push_back(CatalogJson(ReadCatalog(st), parentPath, shares));
+    page("catalogs", kCatalogCols, first, count, resumes && !cursor->inContents, [&](Statement& st) {
+      CatalogRow row = ReadCatalog(st);
+      next = {changes, nCat, nCon, next.next + 1, false, row.name, row.id};
+      catalogs.push_back(CatalogJson(row, parentPath, shares));
+    });
   }
   if (last > nCat) {
     int64_t from = std::max(first, nCat + 1) - nCat;  // 1-based among contents
     int64_t count = last - nCat - from + 1;
-    Statement st = db_.Prepare(std::string("SELECT ") + kContentCols +
-                               " FROM contents WHERE parent = ? ORDER BY name, id LIMIT ? OFFSET ?");
-    st.BindAll(catalogId, count, from - 1);
-    while (st.Step()) contents.push_back(ContentJson(ReadContent(st), shares));
+    if (first <= nCat) next.next = nCat + 1;  // the page ran on past the catalogs
+    page("contents", kContentCols, from, count, resumes && cursor->inContents && first > nCat, [&](Statement& st) {
+      ContentRow row = ReadContent(st);
+      next = {changes, nCat, nCon, next.next + 1, true, row.name, row.id};
+      contents.push_back(ContentJson(row, shares));
+    });
+  }
+  if (!next.lastId.empty()) {
+    if (cursors_.size() >= kMaxListCursors && cached == cursors_.end()) cursors_.clear();
+    cursors_[catalogId] = std::move(next);
   }
   Reply r;
   r.data = {{"catalogID", catalogId},
@@ -1195,6 +1227,7 @@ void CloudStore::LoadRows(Database& from) {
   std::lock_guard fileLock(uploadMutex_);
   std::lock_guard lock(mutex_);
   Database::Copy(from, db_);
+  cursors_.clear();  // a copy does not count as changes
 }
 
 Reply CloudStore::CreateBenchFolder(const std::string& account, const std::string& name, int64_t count) {

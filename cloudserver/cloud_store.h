@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -187,6 +188,16 @@ class CloudStore {
   bool FitsQuota(const std::string& userId, int64_t moreBytes);
   Reply CommitUpload(const std::string& taskId, const std::string& contentId);
 
+  // Where the last page of a catalog's listing ended.
+  struct ListCursor {
+    int64_t changes = -1;  // Database::TotalChanges() when it was taken
+    int64_t catalogs = 0, contents = 0;
+    int64_t next = 0;  // 1-based position of the row after the page
+    bool inContents = false;
+    std::string lastName, lastId;
+  };
+  static constexpr size_t kMaxListCursors = 256;
+
   Options options_;
   // Lock order: uploadMutex_ before mutex_, never the other way round.
   // uploadMutex_ serialises partial files (it is held across their disk
@@ -195,6 +206,7 @@ class CloudStore {
   std::recursive_mutex mutex_;
   Database db_;
   BlobStore blobs_;
+  std::map<std::string, ListCursor> cursors_;  // by catalog ID; guarded by mutex_
 };
 
 }  // namespace cloudserver

@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -189,6 +190,67 @@ TEST_F(StoreTest, AccountsAreIsolatedExceptThroughShares) {
   EXPECT_EQ(store_->OpenLinkShare(bt, "nope").code, codes::kLinkMissing);
   ASSERT_EQ(store_->OpenLinkShare(bt, link.data["linkCode"]).code, 0);
   EXPECT_EQ(store_->List(bt, inner, "1", "200").code, 0);
+}
+
+// A page asked right after the one before continues from that one's last
+// key. Whatever came between (a write, another catalog's pages, the same
+// page again, a jump back), every page is that slice of the whole listing.
+TEST_F(StoreTest, EveryPageIsTheSliceOfTheWholeListing) {
+  auto [token, root] = Account("alice");
+  const std::string big = store_->CreateBenchFolder("alice", "big", 500).data["catalogID"];
+  const std::string other = store_->CreateBenchFolder("alice", "other", 50).data["catalogID"];
+  for (int i = 0; i < 30; ++i) Mkdir(token, big, "dir_" + std::to_string(100 + i));
+
+  auto idsOf = [](const Reply& r) {
+    std::vector<std::string> ids;
+    for (auto& c : r.data["catalogList"]) ids.push_back(c["catalogID"]);
+    for (auto& c : r.data["contentList"]) ids.push_back(c["contentID"]);
+    return ids;
+  };
+  // The whole listing, read beside the store: catalogs, then contents, each
+  // in name order.
+  auto whole = [&] {
+    Database db((dir_.path() / "cloud.db").string());
+    std::vector<std::string> ids;
+    for (const char* table : {"catalogs", "contents"}) {
+      Statement st = db.Prepare(std::string("SELECT id FROM ") + table + " WHERE parent = ? ORDER BY name, id");
+      st.Bind(1, big);
+      while (st.Step()) ids.push_back(st.Text(0));
+    }
+    return ids;
+  };
+  struct Step {
+    const char* what;
+    std::function<void()> before;
+    int start, end;
+  } steps[] = {
+      {"first page", nullptr, 1, 200},
+      {"next page, within the contents", nullptr, 201, 400},
+      {"last page, short", nullptr, 401, 600},
+      {"within the catalogs", nullptr, 1, 20},
+      {"across catalogs into contents", nullptr, 21, 40},
+      {"after crossing", nullptr, 41, 60},
+      {"the same page again", nullptr, 41, 60},
+      {"after another catalog's page", [&] { store_->List(token, other, "1", "10"); }, 61, 80},
+      {"after a delete before the page",
+       [&] { EXPECT_EQ(store_->DeleteToRecycle(token, {}, {whole()[69]}).code, 0); }, 81, 100},
+      {"after a rename that moves a row back",
+       [&] { EXPECT_EQ(store_->RenameContent(token, whole()[119], "a_first.txt").code, 0); }, 101, 120},
+      {"after a new first catalog", [&] { Mkdir(token, big, "dir_000"); }, 121, 140},
+      {"a jump back", nullptr, 21, 40},
+      {"past the end", nullptr, 600, 700},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.what);
+    if (step.before) step.before();
+    Reply r = store_->List(token, big, std::to_string(step.start), std::to_string(step.end));
+    ASSERT_EQ(r.code, 0);
+    const std::vector<std::string> all = whole();
+    EXPECT_EQ(r.data["totalCount"], std::to_string(all.size()));
+    const size_t from = std::min<size_t>(step.start - 1, all.size());
+    const size_t to = std::min<size_t>(step.end, all.size());
+    EXPECT_EQ(idsOf(r), std::vector<std::string>(all.begin() + from, all.begin() + to));
+  }
 }
 
 TEST_F(StoreTest, PagingBoundsAndTotals) {

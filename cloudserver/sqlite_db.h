@@ -66,6 +66,9 @@ class Database {
   void Exec(std::string_view sql);
   Statement Prepare(std::string_view sql) { return Statement(db_, sql); }
   int64_t Changes() const { return sqlite3_changes64(db_); }
+  // Rows written through this connection since it opened: unchanged means
+  // nothing was written meanwhile.
+  int64_t TotalChanges() const { return sqlite3_total_changes64(db_); }
 
   // Single-value helpers.
   std::optional<std::string> QueryText(std::string_view sql, std::string_view arg);
