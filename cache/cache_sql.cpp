@@ -240,6 +240,11 @@ const char* const kParentIndexes[2] = {
     "create index if not exists contents_parentID on contents(parentID)",
 };
 
+const char* const kShareParentIndexes[2] = {
+    "create index if not exists sfCatalogs_parentID on sfCatalogs(parentID)",
+    "create index if not exists sfContents_parentID on sfContents(parentID)",
+};
+
 const char* const kBreviarySchema = "create table if not exists breviarys(breviaryID char(32),updatetime char(14))";
 
 bool RunSchema(SQLConnection* connection, const char* const* statements, int count) {
@@ -320,8 +325,17 @@ int DeleteShareRecordByParentID(SQLConnection* connection, const std::string& pa
                   parentID, nullptr);
 }
 
-void GetAllShareCatalog(SQLConnection* connection, std::vector<ShareCatalogRow>& rows) {
-  SQLResultSetPtr rs = Query(connection, "select * from sfCatalogs");
+namespace {
+
+SQLResultSetPtr QueryShareRows(SQLConnection* connection, const char* table, const std::string* parentID) {
+  const std::string sql = std::string("select * from ") + table + (parentID ? " where parentID = ? order by rowid" : "");
+  SQLPreparedStatementPtr st(connection->prepareStatement(sql.c_str()));
+  if (!st || (parentID && st->bindText(1, parentID->c_str(), -1) != 0)) return nullptr;
+  return SQLResultSetPtr(st->executeQuery());
+}
+
+void ReadShareCatalogs(SQLConnection* connection, const std::string* parentID, std::vector<ShareCatalogRow>& rows) {
+  SQLResultSetPtr rs = QueryShareRows(connection, "sfCatalogs", parentID);
   if (!rs) return;
   std::vector<char> buffer(kTextBuffer);
   while (rs->next()) {
@@ -335,8 +349,8 @@ void GetAllShareCatalog(SQLConnection* connection, std::vector<ShareCatalogRow>&
   }
 }
 
-void GetAllShareContent(SQLConnection* connection, std::vector<ShareContentRow>& rows) {
-  SQLResultSetPtr rs = Query(connection, "select * from sfContents");
+void ReadShareContents(SQLConnection* connection, const std::string* parentID, std::vector<ShareContentRow>& rows) {
+  SQLResultSetPtr rs = QueryShareRows(connection, "sfContents", parentID);
   if (!rs) return;
   std::vector<char> buffer(kTextBuffer);
   while (rs->next()) {
@@ -346,6 +360,24 @@ void GetAllShareContent(SQLConnection* connection, std::vector<ShareContentRow>&
     row.sharerID = Text(rs.get(), 36, buffer.data());
     row.info.shareType = Text(rs.get(), 37, buffer.data());
   }
+}
+
+}  // namespace
+
+void GetAllShareCatalog(SQLConnection* connection, std::vector<ShareCatalogRow>& rows) {
+  ReadShareCatalogs(connection, nullptr, rows);
+}
+
+void GetAllShareContent(SQLConnection* connection, std::vector<ShareContentRow>& rows) {
+  ReadShareContents(connection, nullptr, rows);
+}
+
+void GetShareCatalogsOf(SQLConnection* connection, const std::string& parentID, std::vector<ShareCatalogRow>& rows) {
+  ReadShareCatalogs(connection, &parentID, rows);
+}
+
+void GetShareContentsOf(SQLConnection* connection, const std::string& parentID, std::vector<ShareContentRow>& rows) {
+  ReadShareContents(connection, &parentID, rows);
 }
 
 std::size_t LoadAllCatalogRows(SQLConnection* connection, IRowSink& sink) {

@@ -78,5 +78,9 @@ int DeleteShareRecordByParentID(SQLConnection* connection, const std::string& pa
 // Loads append to `rows`; a failed prepare or query leaves them as they were.
 void GetAllShareCatalog(SQLConnection* connection, std::vector<ShareCatalogRow>& rows);
 void GetAllShareContent(SQLConnection* connection, std::vector<ShareContentRow>& rows);
+// One parent's rows, in stored order.
+void GetShareCatalogsOf(SQLConnection* connection, const std::string& parentID, std::vector<ShareCatalogRow>& rows);
+void GetShareContentsOf(SQLConnection* connection, const std::string& parentID, std::vector<ShareContentRow>& rows);
+extern const char* const kShareParentIndexes[2];
 
 }  // namespace vdcache

@@ -1,6 +1,7 @@
 // The catalog cache's rows: packed without a byte lost, loaded from
 // cache.db on a thread of their own while readers and writers go on, and a
-// first listing that was cut short known as such by the next process.
+// first listing that was cut short known as such by the next process. The
+// share cache's rows load the same way.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -9,8 +10,11 @@
 #include <mutex>
 #include <thread>
 
+#include "cache_sql.h"
 #include "catalog_store.h"
 #include "packed_rows.h"
+#include "service/sql_ptr.h"
+#include "share_file_cache.h"
 #include "test_support.h"
 #include "vd_cache.h"
 
@@ -216,6 +220,109 @@ TEST(CacheLoad, ReadersAndWritersDuringTheLoadSeeTheFileAndLoseNothing) {
   ASSERT_EQ(again.Initialize(1, true, db, "alice"), kCacheOk);
   ASSERT_TRUE(again.WaitLoaded(30000));
   for (const char* parent : {"P1", "P2", "P4", "P9"}) EXPECT_EQ(ContentIds(again, parent), ContentIds(cache, parent)) << parent;
+}
+
+// The share cache's file: three shared catalogs from bob under the share
+// root, two contents in the first and one in the third.
+void WriteShares(const std::string& db, const std::string& root) {
+  SQLConnectionPtr c = OpenSQLConnection(db.c_str());
+  ASSERT_TRUE(c);
+  ASSERT_TRUE(RunSchema(c.get(), kShareCacheSchema, 7));
+  c->beginTransaction();
+  for (const char* id : {"S0", "S1", "S2"}) AddShareCatalog(c.get(), root, "bob", "alice", MakeCatalog(id, id));
+  for (const char* id : {"S0-F0", "S0-F1"}) AddShareContent(c.get(), "S0", "bob", "alice", MakeContent(id, id));
+  AddShareContent(c.get(), "S2", "bob", "alice", MakeContent("S2-F0", "S2-F0"));
+  c->commit();
+}
+
+// The service's share list now: S0 still, S1 and S2 gone, S9 new.
+class ShareListSdk : public test::FailingSdk {
+ public:
+  int GetShareList(const ShareListRequest&, ShareListResult* out, SdkCallback<ShareListResult>, void*) override {
+    out->shares.clear();
+    for (const char* id : {"S0", "S9"}) {
+      ShareEntry& e = out->shares.emplace_back();
+      e.catalog = MakeCatalog(id, id);
+      e.header.SharerID = "bob";
+    }
+    out->totalCount = "2";
+    return 0;
+  }
+};
+
+std::vector<std::string> ShareIds(CVDShareFileCache& cache) {
+  ShareListResult result;
+  EXPECT_EQ(cache.GetDiskFromCache(cache.ShareRootKey(), &result), kCacheOk);
+  std::vector<std::string> ids;
+  for (const ShareEntry& e : result.shares) ids.push_back(e.catalog.catalogID + "/" + e.header.SharerID);
+  return ids;
+}
+
+std::vector<std::string> SharedContentIds(CVDShareFileCache& cache, const std::string& catalog) {
+  ListRequest request;
+  request.catalogID = catalog;
+  request.startNumber = request.endNumber = "-1";
+  ListResult result;
+  EXPECT_EQ(cache.GetSubCatalogFromCache(request, &result), kCacheOk);
+  std::vector<std::string> ids;
+  for (const ContentInfo& c : result.contents) ids.push_back(c.contentID);
+  return ids;
+}
+
+TEST(ShareCacheLoad, ReadersAndWritersDuringTheLoadSeeTheFileAndLoseNothing) {
+  TempDir dir;
+  const std::string db = dir.File("share.db");
+  ShareListSdk sdk;
+  CVDShareFileCache cache(&sdk);
+  WriteShares(db, cache.ShareRootKey());
+
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  std::atomic<bool> held{false};
+  cache.SetBeforeLoadPublish([&] {
+    held = true;
+    released.wait_for(std::chrono::seconds(60));
+  });
+  ASSERT_EQ(cache.Initialize(1, true, db, "alice"), kCacheOk);
+  for (int i = 0; i < 3000 && !held; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_TRUE(held.load()) << "the load never read the file";
+
+  // Held before it publishes: every answer comes from the file.
+  EXPECT_EQ(SharedContentIds(cache, "S0"), (std::vector<std::string>{"S0-F0", "S0-F1"}));
+  EXPECT_TRUE(cache.IsListed("S2"));
+  EXPECT_FALSE(cache.IsListed("NOWHERE"));
+  EXPECT_FALSE(cache.WaitLoaded(0));
+
+  // The share list, never read in this process, listed again while the load
+  // is held: the load must not put the file's old list back.
+  ShareListResult fresh;
+  ASSERT_EQ(cache.GetDisk(cache.ShareRootKey(), ShareListRequest{}, &fresh, true), kCacheOk);
+
+  release.set_value();
+  ASSERT_TRUE(cache.WaitLoaded(30000));
+  EXPECT_EQ(ShareIds(cache), (std::vector<std::string>{"S0/bob", "S9/bob"}));
+  EXPECT_EQ(SharedContentIds(cache, "S2"), std::vector<std::string>{"S2-F0"}) << "a catalog nobody asked for";
+  EXPECT_TRUE(cache.IsListed("S2"));
+  EXPECT_EQ(SharedContentIds(cache, "S0"), (std::vector<std::string>{"S0-F0", "S0-F1"}));
+
+  // A fresh process sees the file's share list before its load is in.
+  {
+    CVDShareFileCache early(&sdk);
+    std::promise<void> go;
+    std::shared_future<void> gone = go.get_future().share();
+    early.SetBeforeLoadPublish([&] { gone.wait_for(std::chrono::seconds(60)); });
+    ASSERT_EQ(early.Initialize(1, true, db, "alice"), kCacheOk);
+    EXPECT_EQ(ShareIds(early), (std::vector<std::string>{"S0/bob", "S9/bob"}));
+    go.set_value();
+    EXPECT_TRUE(early.WaitLoaded(30000));
+  }
+
+  // The next process finds what this one left.
+  CVDShareFileCache again(&sdk);
+  ASSERT_EQ(again.Initialize(1, true, db, "alice"), kCacheOk);
+  ASSERT_TRUE(again.WaitLoaded(30000));
+  EXPECT_EQ(ShareIds(again), ShareIds(cache));
+  EXPECT_EQ(SharedContentIds(again, "S0"), SharedContentIds(cache, "S0"));
 }
 
 // A service whose catalog has 1,000 entries; the listing of page `cutAt`

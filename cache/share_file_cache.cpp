@@ -1,6 +1,7 @@
 #include "share_file_cache.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <new>
 #include <thread>
 
@@ -10,6 +11,7 @@
 #include "page_walk.h"
 #include "platform/fault.h"
 #include "service/sql_ptr.h"
+#include "thread_priority.h"
 #include "trace.h"
 
 namespace vdcache {
@@ -63,42 +65,23 @@ class CVDShareFileCacheImpl {
 
   uint32_t Initialize(uint32_t mode, bool useDatabase, const std::string& dbPath, const std::string& account) {
     VD_TRACE("CVDShareFileCache::Initialize");
+    StopLoad();
     m_settings.Open(mode, useDatabase, dbPath, account);
     if (!useDatabase) return kCacheOk;
-    std::vector<ShareCatalogRow> catalogs;
-    std::vector<ShareContentRow> contents;
     {
       std::lock_guard<std::mutex> write(m_writeLock);
       SQLConnectionPtr connection = OpenSQLConnection(dbPath.c_str());
       if (!connection) return kCacheDbFailure;
       if (!RunSchema(connection.get(), kShareCacheSchema, 7)) return kCacheDbFailure;
-      GetAllShareCatalog(connection.get(), catalogs);
-      GetAllShareContent(connection.get(), contents);
     }
-    std::set<std::string> parents;
-    {
-      std::lock_guard<std::mutex> records(m_recordLock);
-      for (ShareCatalogRow& row : catalogs) {
-        parents.insert(row.parentID);
-        ShareEntry& e = m_nodes[row.parentID].emplace_back(NodeOf(row.info));
-        e.header.SharerID = row.sharerID;
-      }
-      for (ShareContentRow& row : contents) {
-        parents.insert(row.parentID);
-        ShareEntry& e = m_nodes[row.parentID].emplace_back(NodeOf(row.info));
-        e.header.SharerID = row.sharerID;
-      }
-    }
-    {
-      std::lock_guard<std::mutex> listed(m_listedLock);
-      m_listed.insert(parents.begin(), parents.end());
-    }
+    StartLoad(dbPath);
     m_settings.SetLoaded();
     return kCacheOk;
   }
 
   uint32_t Destroy() {
     m_pending.Clear();
+    StopLoad();
     {
       std::lock_guard<std::mutex> records(m_recordLock);
       m_nodes.clear();
@@ -106,7 +89,137 @@ class CVDShareFileCacheImpl {
     return m_settings.Close() ? kCacheOk : kCacheNotLoaded;
   }
 
+  // ---- the stored rows, loaded off the caller's thread
+
+  // Until the load is in, a parent asked for is read from the file on its
+  // own; writers mark what they write, and the load leaves those alone.
+  void StartLoad(const std::string& dbPath) {
+    {
+      std::lock_guard<std::mutex> records(m_recordLock);
+      m_loading = true;
+      m_resident.clear();
+      m_loadPath = dbPath;
+    }
+    std::lock_guard<std::mutex> loader(m_loaderLock);
+    m_stopLoad = false;
+    try {
+      m_loader = std::thread([this] { RunLoad(); });
+    } catch (const std::system_error&) {
+      VD_LOG_ERROR("share cache load thread did not start");
+      RunLoad();
+    }
+  }
+
+  void StopLoad() {
+    std::lock_guard<std::mutex> loader(m_loaderLock);
+    m_stopLoad = true;
+    if (m_loader.joinable()) m_loader.join();
+    std::lock_guard<std::mutex> records(m_recordLock);
+    m_loading = false;
+    m_resident.clear();
+    m_loadDone.notify_all();
+  }
+
+  using NodeMap = std::map<std::string, std::vector<ShareEntry>>;
+
+  static void AddRows(std::vector<ShareCatalogRow>& catalogs, std::vector<ShareContentRow>& contents,
+                      NodeMap& nodes) {
+    for (ShareCatalogRow& row : catalogs) {
+      ShareEntry& e = nodes[row.parentID].emplace_back(NodeOf(row.info));
+      e.header.SharerID = std::move(row.sharerID);
+    }
+    for (ShareContentRow& row : contents) {
+      ShareEntry& e = nodes[row.parentID].emplace_back(NodeOf(row.info));
+      e.header.SharerID = std::move(row.sharerID);
+    }
+  }
+
+  void RunLoad() noexcept {
+    SetCurrentThreadBelowNormal();
+    std::string dbPath;
+    {
+      std::lock_guard<std::mutex> records(m_recordLock);
+      dbPath = m_loadPath;
+    }
+    NodeMap loaded;
+    platform::NoThrow("CVDShareFileCache::LoadCache", [&] {
+      SQLConnectionPtr connection = OpenSQLConnection(dbPath.c_str());
+      if (!connection) return;
+      // Parents read on their own while this runs need the indexes.
+      RunSchema(connection.get(), kShareParentIndexes, 2);
+      std::vector<ShareCatalogRow> catalogs;
+      std::vector<ShareContentRow> contents;
+      GetAllShareCatalog(connection.get(), catalogs);
+      if (!m_stopLoad) GetAllShareContent(connection.get(), contents);
+      AddRows(catalogs, contents, loaded);
+      if (m_beforePublish) m_beforePublish();
+    });
+    std::lock_guard<std::mutex> records(m_recordLock);
+    if (m_stopLoad) return;
+    {
+      // Lock order: records, then listed.
+      std::lock_guard<std::mutex> listed(m_listedLock);
+      for (auto& [parent, nodes] : loaded) {
+        if (m_resident.count(parent) != 0) continue;  // written or read meanwhile: that is as new or newer
+        m_nodes[parent] = std::move(nodes);
+        m_listed.insert(parent);
+      }
+    }
+    m_loading = false;
+    m_resident.clear();
+    m_loadDone.notify_all();
+  }
+
+  // A parent the load has not brought yet, read from the file; what the file
+  // holds counts as listed, as it does once loaded.
+  void EnsureResident(const std::string& key) {
+    std::string dbPath;
+    {
+      std::lock_guard<std::mutex> records(m_recordLock);
+      if (!m_loading || m_resident.count(key) != 0) return;
+      dbPath = m_loadPath;
+    }
+    NodeMap read;
+    platform::NoThrow("CVDShareFileCache::EnsureResident", [&] {
+      if (SQLConnectionPtr connection = OpenSQLConnection(dbPath.c_str())) {
+        std::vector<ShareCatalogRow> catalogs;
+        std::vector<ShareContentRow> contents;
+        GetShareCatalogsOf(connection.get(), key, catalogs);
+        GetShareContentsOf(connection.get(), key, contents);
+        AddRows(catalogs, contents, read);
+      }
+    });
+    std::lock_guard<std::mutex> records(m_recordLock);
+    if (!m_loading || !m_resident.insert(key).second) return;
+    auto it = read.find(key);
+    if (it == read.end()) return;
+    m_nodes[key] = std::move(it->second);
+    std::lock_guard<std::mutex> listed(m_listedLock);
+    m_listed.insert(key);
+  }
+
+  // With m_recordLock held: the load must not put the file's rows back here.
+  void MarkWritten(const std::string& key) {
+    if (m_loading) m_resident.insert(key);
+  }
+
+  // Answers that walk every stored parent wait for the load, a while at most.
+  void WaitForLoad() {
+    std::unique_lock<std::mutex> records(m_recordLock);
+    m_loadDone.wait_for(records, std::chrono::seconds(30), [&] { return !m_loading; });
+  }
+
+  bool WaitLoaded(uint32_t timeoutMs) {
+    std::unique_lock<std::mutex> records(m_recordLock);
+    return m_loadDone.wait_for(records, std::chrono::milliseconds(timeoutMs), [&] { return !m_loading; });
+  }
+
   bool IsListed(const std::string& key) {
+    {
+      std::lock_guard<std::mutex> lock(m_listedLock);
+      if (m_listed.count(key) != 0) return true;
+    }
+    EnsureResident(key);
     std::lock_guard<std::mutex> lock(m_listedLock);
     return m_listed.count(key) != 0;
   }
@@ -129,12 +242,14 @@ class CVDShareFileCacheImpl {
   // ---- store
 
   std::vector<ShareEntry> Nodes(const std::string& key) {
+    EnsureResident(key);
     std::lock_guard<std::mutex> records(m_recordLock);
     auto it = m_nodes.find(key);
     return it == m_nodes.end() ? std::vector<ShareEntry>{} : it->second;
   }
 
   bool Compare(const std::string& key, const std::vector<ShareEntry>& listed) {
+    EnsureResident(key);
     std::lock_guard<std::mutex> records(m_recordLock);
     auto it = m_nodes.find(key);
     static const std::vector<ShareEntry> kNone;
@@ -165,6 +280,7 @@ class CVDShareFileCacheImpl {
         }
       }
       std::lock_guard<std::mutex> records(m_recordLock);
+      MarkWritten(key);
       auto& stored = m_nodes[key];
       if (append)
         stored.insert(stored.end(), std::make_move_iterator(nodes.begin()), std::make_move_iterator(nodes.end()));
@@ -191,6 +307,7 @@ class CVDShareFileCacheImpl {
 
   // Rows below a shared catalog carry the sharer of the share entry they came from.
   std::string SharerOf(const std::string& catalogID) {
+    WaitForLoad();
     std::lock_guard<std::mutex> records(m_recordLock);
     for (const auto& [key, nodes] : m_nodes)
       for (const ShareEntry& e : nodes)
@@ -393,6 +510,7 @@ class CVDShareFileCacheImpl {
     if (!m_settings.Loaded()) return kCacheNotLoaded;
     const int64_t start = ParseInt64(startText), end = ParseInt64(endText);
     if (start == -1 || end == -1) return GetDiskFromCache(key, result);
+    EnsureResident(key);
     {
       std::lock_guard<std::mutex> records(m_recordLock);
       if (auto it = m_nodes.find(key); it != m_nodes.end())
@@ -588,6 +706,7 @@ class CVDShareFileCacheImpl {
 
   uint32_t DeleteRecordById(const std::string& parentID, const std::vector<std::string>& ids) {
     const CacheSettings settings = GetSettings();
+    WaitForLoad();  // the rows below a deleted catalog are found in memory
     std::lock_guard<std::mutex> write(m_writeLock);
     for (const std::string& id : ids) {
       std::set<std::string> purge;
@@ -617,6 +736,8 @@ class CVDShareFileCacheImpl {
           connection->commit();
         }
       std::lock_guard<std::mutex> records(m_recordLock);
+      MarkWritten(parentID);
+      for (const std::string& gone : purge) MarkWritten(gone);
       if (auto it = m_nodes.find(parentID); it != m_nodes.end())
         std::erase_if(it->second,
                       [&](const ShareEntry& e) { return e.catalog.catalogID == id || e.content.contentID == id; });
@@ -653,7 +774,16 @@ class CVDShareFileCacheImpl {
   GuardedSettings m_settings;
   std::mutex m_writeLock;
   std::mutex m_recordLock;
-  std::map<std::string, std::vector<ShareEntry>> m_nodes;
+  NodeMap m_nodes;
+  // The load: m_loading, m_resident and m_loadPath are guarded by m_recordLock.
+  bool m_loading = false;
+  std::set<std::string> m_resident;  // parents the load must leave as they are
+  std::string m_loadPath;
+  std::condition_variable m_loadDone;  // with m_recordLock
+  std::mutex m_loaderLock;             // the thread object
+  std::thread m_loader;
+  std::atomic<bool> m_stopLoad{false};
+  std::function<void()> m_beforePublish;  // tests hold the load here
   std::mutex m_listedLock;
   std::set<std::string> m_listed;
   PendingKeys m_pending;
@@ -677,6 +807,7 @@ CVDShareFileCache::CVDShareFileCache(ICloudSdk* sdk) : m_impl(new CVDShareFileCa
 CVDShareFileCache::~CVDShareFileCache() {
   while (!m_impl->m_listings.WaitIdle(1000)) {
   }
+  m_impl->StopLoad();
 }
 
 uint32_t CVDShareFileCache::Initialize(uint32_t mode, bool useDatabase, const std::string& dbPath,
@@ -745,5 +876,9 @@ void CVDShareFileCache::SetDiskDisplayName(const std::string& name) {
   m_impl->m_diskName = name;
 }
 bool CVDShareFileCache::WaitIdle(uint32_t timeoutMs) { return m_impl->m_listings.WaitIdle(timeoutMs); }
+bool CVDShareFileCache::WaitLoaded(uint32_t timeoutMs) { return m_impl->WaitLoaded(timeoutMs); }
+void CVDShareFileCache::SetBeforeLoadPublish(std::function<void()> hold) {
+  m_impl->m_beforePublish = std::move(hold);
+}
 
 }  // namespace vdcache

@@ -5,6 +5,7 @@
 // work as in CVDCache: receivers run with no cache lock held.
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -30,6 +31,7 @@ class CVDShareFileCache {
   CVDShareFileCache(const CVDShareFileCache&) = delete;
   CVDShareFileCache& operator=(const CVDShareFileCache&) = delete;
 
+  // Opens the file and returns; the stored rows load on a thread of their own.
   uint32_t Initialize(uint32_t mode, bool useDatabase, const std::string& dbPath, const std::string& account);
   uint32_t Destroy();
 
@@ -62,6 +64,11 @@ class CVDShareFileCache {
   // Narrow display name of the cloud disk, the first part of every catalog path.
   void SetDiskDisplayName(const std::string& name);
   bool WaitIdle(uint32_t timeoutMs);
+  // The stored rows load in the background after Initialize; until they are
+  // in, a parent asked for is read from the file. True once loaded.
+  bool WaitLoaded(uint32_t timeoutMs);
+  // Runs on the load's thread once the rows are read, before they are in.
+  void SetBeforeLoadPublish(std::function<void()> hold);
 
  private:
   std::unique_ptr<CVDShareFileCacheImpl> m_impl;
