@@ -63,6 +63,17 @@ void NextPage(const PageWalk& walk, std::string& startNumber, std::string& endNu
   endNumber = std::to_string(walk.Have() + kPageSize);
 }
 
+bool TakeListingPage(int code, const ListResult* result, const ListRequest& request, std::unique_ptr<PageWalk>& walk,
+                     ListResult& page) {
+  if (code != 0 || result == nullptr) return false;
+  page = *result;
+  if (!walk) walk = std::make_unique<PageWalk>(page.totalCount);
+  walk->Lower(page.totalCount);
+  if (!walk->TakeNew(page)) return false;
+  page.request = request;
+  return true;
+}
+
 bool TreeWalk::Visit(const std::string& catalogID, int depth) {
   if (depth > kMaxWalkDepth) return false;
   std::lock_guard<std::mutex> lock(m_lock);

@@ -3,6 +3,7 @@
 // that grows with every page, the same page served again and again, or a
 // total of 10^18 must all end the walk, with memory bounded.
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -49,6 +50,12 @@ class PageWalk {
 
 // The request for the page after what `walk` has kept.
 void NextPage(const PageWalk& walk, std::string& startNumber, std::string& endNumber);
+
+// A page of a first listing as its callback got it: the first one starts
+// `walk`. True when it brought entries the walk had not kept yet; `page` is
+// then those entries, answering `request`.
+bool TakeListingPage(int code, const ListResult* result, const ListRequest& request, std::unique_ptr<PageWalk>& walk,
+                     ListResult& page);
 
 }  // namespace vdcache
 

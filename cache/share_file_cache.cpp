@@ -584,17 +584,8 @@ class CVDShareFileCacheImpl {
   void OnFirstSubPage(int code, ListResult* result, SubListing* l) {
     const std::string id = l->request.catalogID;
     ListResult page;
-    bool fresh = false;
-    if (code == 0 && result != nullptr) {
-      page = *result;
-      if (!l->pages) l->pages = std::make_unique<PageWalk>(page.totalCount);
-      l->pages->Lower(page.totalCount);
-      fresh = l->pages->TakeNew(page);
-    }
-    if (fresh) {
-      page.request = l->request;
-      Replace(id, NodesOf(page, SharerOf(id)), true);
-    }
+    const bool fresh = TakeListingPage(code, result, l->request, l->pages, page);
+    if (fresh) Replace(id, NodesOf(page, SharerOf(id)), true);
     Notify(true, id);
     if (fresh && l->pages->WantsMore()) {
       if (uint32_t pause = m_pagePauseMs.load()) std::this_thread::sleep_for(std::chrono::milliseconds(pause));

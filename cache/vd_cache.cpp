@@ -544,17 +544,8 @@ void CVDCache::OnFirstPage(int code, ListResult* result, Listing* listing) {
   const std::string catalogID = listing->request.catalogID;
   if (code != 0) VD_LOG_WARN("first listing of %s failed: %d", catalogID.c_str(), code);
   ListResult page;
-  bool fresh = false;
-  if (code == 0 && result != nullptr) {
-    page = *result;
-    if (!listing->pages) listing->pages = std::make_unique<PageWalk>(page.totalCount);
-    listing->pages->Lower(page.totalCount);
-    fresh = listing->pages->TakeNew(page);
-  }
-  if (fresh) {
-    page.request = listing->request;
-    PushbackCache(page);
-  }
+  const bool fresh = TakeListingPage(code, result, listing->request, listing->pages, page);
+  if (fresh) PushbackCache(page);
   NotifyPageReceivers(catalogID);
   // A listing cut short after some of its pages is unfinished, not whole: its
   // rows are shown and the next look lists it again.
