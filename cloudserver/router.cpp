@@ -88,12 +88,12 @@ std::optional<ContentRange> ParseContentRange(std::string_view text) {
 
 std::optional<ByteSpan> ResolveRange(std::string_view header, int64_t size) {
   if (header.empty()) return ByteSpan{0, size};
-  auto spec = After(header, "bytes=");
-  if (!spec) return std::nullopt;
-  auto dash = spec->find('-');
+  auto asked = After(header, "bytes=");
+  if (!asked) return std::nullopt;
+  auto dash = asked->find('-');
   if (dash == std::string_view::npos) return std::nullopt;
   // ParseDecimal takes digits only, so a second range ("0-1,5-6") fails here.
-  std::string_view a = spec->substr(0, dash), b = spec->substr(dash + 1);
+  std::string_view a = asked->substr(0, dash), b = asked->substr(dash + 1);
   if (a.empty()) {  // the last n bytes
     auto n = ParseDecimal(b);
     if (!n || *n == 0 || *n > size) return std::nullopt;
