@@ -194,7 +194,56 @@ class PosixFileSystem final : public IFileSystem {
   }
 };
 
+class PosixLocalFile final : public LocalFile {
+ public:
+  explicit PosixLocalFile(int fd) : fd_(fd) {}
+  ~PosixLocalFile() override { ::close(fd_); }
+  PosixLocalFile(const PosixLocalFile&) = delete;
+  PosixLocalFile& operator=(const PosixLocalFile&) = delete;
+
+  int64_t ReadAt(uint64_t offset, void* buffer, uint32_t size) override {
+    while (true) {
+      ssize_t n = ::pread(fd_, buffer, size, static_cast<off_t>(offset));
+      if (n >= 0) return n;
+      if (errno != EINTR) return -1;
+    }
+  }
+  bool WriteAt(uint64_t offset, const void* data, uint32_t size) override {
+    const char* p = static_cast<const char*>(data);
+    uint32_t done = 0;
+    while (done < size) {
+      ssize_t n = ::pwrite(fd_, p + done, size - done, static_cast<off_t>(offset + done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      done += static_cast<uint32_t>(n);
+    }
+    return true;
+  }
+  bool Truncate(uint64_t size) override { return ::ftruncate(fd_, static_cast<off_t>(size)) == 0; }
+
+ private:
+  int fd_;
+};
+
 }  // namespace
+
+std::unique_ptr<LocalFile> LocalFile::Open(std::string_view ansiPath, Mode mode, uint32_t, Result* error) {
+  // POSIX paths are UTF-8, which is what the ANSI forms are here.
+  const std::string path(ansiPath);
+  auto fail = [&](Result r) -> std::unique_ptr<LocalFile> {
+    if (error) *error = r;
+    return nullptr;
+  };
+  if (path.find('\0') != std::string::npos) return fail(kInvalidParameter);
+  const int fd = ::open(path.c_str(), (mode == Mode::Read ? O_RDONLY : O_RDWR | O_CREAT) | O_CLOEXEC, 0644);
+  if (fd < 0) return fail(FromErrno(errno));
+  auto file = std::make_unique<PosixLocalFile>(fd);
+  // A folder is no file to transfer, as Windows has it.
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) return fail(kAccessDenied);
+  if (error) *error = kOk;
+  return file;
+}
 
 IFileSystem& SystemFileSystem() {
   static PosixFileSystem files;

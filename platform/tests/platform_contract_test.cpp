@@ -2,6 +2,7 @@
 // POSIX layer and under Wine against the Win32 one.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <ctime>
@@ -246,6 +247,78 @@ TEST(Files, CreateWriteReadListRemove) {
   ASSERT_EQ(fs.RemoveTree(deep), kOk);
   EXPECT_FALSE(fs.Exists(deep));
   EXPECT_TRUE(fs.GetKnownFolder(KnownFolder::Documents).has_value());
+}
+
+// A transfer's file: written at offsets in any order, read back byte for
+// byte, cut and grown; a Chinese name in the code page; what cannot be
+// opened says why.
+TEST(Files, LocalFileReadsAndWritesAtOffsets) {
+  ScratchFolder dir;
+  const std::string path = WideToAnsi(dir / u"下载.part");
+  std::string bytes(200000, '\0');
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>((i * 131) >> 3);
+  {
+    Result error = kGenFailure;
+    auto file = LocalFile::Open(path, LocalFile::Mode::Write, 128, &error);
+    ASSERT_TRUE(file) << error;
+    EXPECT_EQ(error, kOk);
+    // The second half first, as a resumed download may write it.
+    ASSERT_TRUE(file->WriteAt(100000, bytes.data() + 100000, 100000));
+    ASSERT_TRUE(file->WriteAt(0, bytes.data(), 100000));
+    EXPECT_TRUE(file->WriteAt(5, "", 0));
+  }
+  EXPECT_EQ(SystemFileSystem().FileSize(dir / u"下载.part"), bytes.size());
+
+  auto reader = LocalFile::Open(path, LocalFile::Mode::Read, 128);
+  ASSERT_TRUE(reader);
+  std::string back(bytes.size(), '\0');
+  uint64_t at = 0;
+  while (at < back.size()) {
+    const int64_t n = reader->ReadAt(at, back.data() + at, static_cast<uint32_t>(std::min<uint64_t>(65536, back.size() - at)));
+    ASSERT_GT(n, 0) << "at " << at;
+    at += static_cast<uint64_t>(n);
+  }
+  EXPECT_EQ(back, bytes);
+  char tail[16];
+  EXPECT_EQ(reader->ReadAt(bytes.size(), tail, sizeof tail), 0) << "the end reads as 0";
+  EXPECT_EQ(reader->ReadAt(bytes.size() + 1000, tail, sizeof tail), 0);
+  EXPECT_EQ(reader->ReadAt(bytes.size() - 3, tail, sizeof tail), 3) << "a read across the end stops there";
+  EXPECT_FALSE(reader->WriteAt(0, "x", 1)) << "a read-mode file takes no writes";
+  // Others may read while it is open for reading.
+  EXPECT_TRUE(LocalFile::Open(path, LocalFile::Mode::Read, 128));
+  reader.reset();
+
+  {
+    auto file = LocalFile::Open(path, LocalFile::Mode::Write, 128);
+    ASSERT_TRUE(file);
+    ASSERT_TRUE(file->Truncate(10));
+    ASSERT_TRUE(file->Truncate(20));  // grows with zeros
+  }
+  std::string cut;
+  ASSERT_EQ(SystemFileSystem().ReadFile(dir / u"下载.part", cut), kOk);
+  EXPECT_EQ(cut, bytes.substr(0, 10) + std::string(10, '\0'));
+
+  struct Bad {
+    const char* what;
+    std::string path;
+    LocalFile::Mode mode;
+    Result error;
+  } bad[] = {
+      {"missing file to read", WideToAnsi(dir / u"none"), LocalFile::Mode::Read, kNotFound},
+      {"missing folder to write in", WideToAnsi(JoinPath(dir / u"none", u"x")), LocalFile::Mode::Write,
+       kPathNotFound},
+      {"a folder", WideToAnsi(dir.path()), LocalFile::Mode::Read, kAccessDenied},
+      {"a NUL inside", path + std::string(1, '\0') + "x", LocalFile::Mode::Read, kInvalidParameter},
+  };
+  for (const Bad& b : bad) {
+    Result error = kOk;
+    EXPECT_EQ(LocalFile::Open(b.path, b.mode, 128, &error), nullptr) << b.what;
+    if (b.error == kPathNotFound) {
+      EXPECT_TRUE(error == kPathNotFound || error == kNotFound) << b.what << ": " << error;
+    } else {
+      EXPECT_EQ(error, b.error) << b.what;
+    }
+  }
 }
 
 TEST(NamedMutex, SeenInProcessAndFromAnotherProcess) {

@@ -172,7 +172,62 @@ class Win32FileSystem final : public IFileSystem {
   }
 };
 
+class Win32LocalFile final : public LocalFile {
+ public:
+  explicit Win32LocalFile(win32::unique_hfile file) : file_(std::move(file)) {}
+
+  int64_t ReadAt(uint64_t offset, void* buffer, uint32_t size) override {
+    OVERLAPPED at = At(offset);
+    DWORD read = 0;
+    if (::ReadFile(file_.get(), buffer, size, &read, &at)) return read;
+    return ::GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
+  }
+  bool WriteAt(uint64_t offset, const void* data, uint32_t size) override {
+    const char* p = static_cast<const char*>(data);
+    uint32_t done = 0;
+    while (done < size) {
+      OVERLAPPED at = At(offset + done);
+      DWORD written = 0;
+      if (!::WriteFile(file_.get(), p + done, size - done, &written, &at) || written == 0) return false;
+      done += written;
+    }
+    return true;
+  }
+  bool Truncate(uint64_t size) override {
+    LARGE_INTEGER to;
+    to.QuadPart = static_cast<LONGLONG>(size);
+    return ::SetFilePointerEx(file_.get(), to, nullptr, FILE_BEGIN) && ::SetEndOfFile(file_.get());
+  }
+
+ private:
+  // A synchronous handle takes its position from the OVERLAPPED offset.
+  static OVERLAPPED At(uint64_t offset) {
+    OVERLAPPED at = {};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    return at;
+  }
+
+  win32::unique_hfile file_;
+};
+
 }  // namespace
+
+std::unique_ptr<LocalFile> LocalFile::Open(std::string_view ansiPath, Mode mode, uint32_t attributes, Result* error) {
+  const std::string path(ansiPath);
+  win32::unique_hfile file;
+  if (path.find('\0') == std::string::npos) {
+    const bool read = mode == Mode::Read;
+    file.reset(::CreateFileA(path.c_str(), read ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE,
+                             read ? FILE_SHARE_READ : 0, nullptr, read ? OPEN_EXISTING : OPEN_ALWAYS, attributes,
+                             nullptr));
+  } else {
+    ::SetLastError(ERROR_INVALID_PARAMETER);
+  }
+  if (error) *error = file ? kOk : static_cast<Result>(::GetLastError());
+  if (!file) return nullptr;
+  return std::make_unique<Win32LocalFile>(std::move(file));
+}
 
 IFileSystem& SystemFileSystem() {
   static Win32FileSystem files;

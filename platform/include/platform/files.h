@@ -3,6 +3,7 @@
 // ("C:\A\b.txt" on Windows, "/a/b.txt" on POSIX); the product joins them with
 // JoinPath so that both forms work.
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -43,6 +44,26 @@ class IFileSystem {
 };
 
 IFileSystem& SystemFileSystem();
+
+// One local file a transfer reads (an upload's source) or writes (a
+// download's target) at absolute offsets. Read mode opens an existing file
+// and lets others read it too; write mode opens or creates the file for this
+// object alone. The path is in the ANSI code page, as transfer paths are.
+class LocalFile {
+ public:
+  enum class Mode { Read, Write };
+  virtual ~LocalFile() = default;
+  // Null, with the reason in `error`, when the file does not open.
+  // `attributes`: the Windows file attributes of a file this creates.
+  static std::unique_ptr<LocalFile> Open(std::string_view ansiPath, Mode mode, uint32_t attributes,
+                                         Result* error = nullptr);
+  // Bytes read, 0 at the end of the file, -1 on an error.
+  virtual int64_t ReadAt(uint64_t offset, void* buffer, uint32_t size) = 0;
+  // True when all `size` bytes were written.
+  virtual bool WriteAt(uint64_t offset, const void* data, uint32_t size) = 0;
+  // Cuts or extends the file to `size` bytes.
+  virtual bool Truncate(uint64_t size) = 0;
+};
 
 char16_t PathSeparator();
 std::u16string JoinPath(std::u16string_view folder, std::u16string_view name);
