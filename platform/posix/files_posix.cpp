@@ -220,6 +220,11 @@ class PosixLocalFile final : public LocalFile {
     return true;
   }
   bool Truncate(uint64_t size) override { return ::ftruncate(fd_, static_cast<off_t>(size)) == 0; }
+  std::optional<uint64_t> Size() override {
+    struct stat st;
+    if (::fstat(fd_, &st) != 0) return std::nullopt;
+    return static_cast<uint64_t>(st.st_size);
+  }
 
  private:
   int fd_;

@@ -271,6 +271,7 @@ TEST(Files, LocalFileReadsAndWritesAtOffsets) {
 
   auto reader = LocalFile::Open(path, LocalFile::Mode::Read, 128);
   ASSERT_TRUE(reader);
+  EXPECT_EQ(reader->Size(), bytes.size());
   std::string back(bytes.size(), '\0');
   uint64_t at = 0;
   while (at < back.size()) {
@@ -293,6 +294,7 @@ TEST(Files, LocalFileReadsAndWritesAtOffsets) {
     ASSERT_TRUE(file);
     ASSERT_TRUE(file->Truncate(10));
     ASSERT_TRUE(file->Truncate(20));  // grows with zeros
+    EXPECT_EQ(file->Size(), 20u);
   }
   std::string cut;
   ASSERT_EQ(SystemFileSystem().ReadFile(dir / u"下载.part", cut), kOk);

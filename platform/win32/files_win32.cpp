@@ -198,6 +198,11 @@ class Win32LocalFile final : public LocalFile {
     to.QuadPart = static_cast<LONGLONG>(size);
     return ::SetFilePointerEx(file_.get(), to, nullptr, FILE_BEGIN) && ::SetEndOfFile(file_.get());
   }
+  std::optional<uint64_t> Size() override {
+    LARGE_INTEGER size;
+    if (!::GetFileSizeEx(file_.get(), &size)) return std::nullopt;
+    return static_cast<uint64_t>(size.QuadPart);
+  }
 
  private:
   // A synchronous handle takes its position from the OVERLAPPED offset.

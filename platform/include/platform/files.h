@@ -63,6 +63,7 @@ class LocalFile {
   virtual bool WriteAt(uint64_t offset, const void* data, uint32_t size) = 0;
   // Cuts or extends the file to `size` bytes.
   virtual bool Truncate(uint64_t size) = 0;
+  virtual std::optional<uint64_t> Size() = 0;
 };
 
 char16_t PathSeparator();
