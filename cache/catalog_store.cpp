@@ -155,7 +155,8 @@ void CatalogStore::RunLoad(std::shared_ptr<LoadState> state, LoadedCallback load
     }
     // The listed set learns of the parents before readers stop asking the file.
     if (loaded) loaded(found);
-    VD_LOG_INFO("cache loaded: %zu rows of %zu catalogs", found.rows, found.parents.size());
+    VD_LOG_INFO("cache loaded: %llu rows of %llu catalogs", static_cast<unsigned long long>(found.rows),
+                static_cast<unsigned long long>(found.parents.size()));
   });
   {
     std::lock_guard<std::mutex> lock(m_lock);

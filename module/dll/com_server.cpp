@@ -4,6 +4,7 @@
 
 #include <array>
 
+#include "copy_hook.h"
 #include "registration.h"
 #include "registration_ids.h"
 #include "trace.h"
@@ -43,7 +44,7 @@ const std::array<vd::com::ClassEntry, 17> kClasses = {{
     {&kEnumFmtEtc, nullptr, IDR_CIVDENUMFMTETC},
     {&kDataObject, nullptr, IDR_CIVDDATAOBJECT},
     {&kDropTarget, nullptr, IDR_CIVDDROPTARGET},
-    {&kCopyHook, nullptr, IDR_CTCOPYHOOK},
+    {&kCopyHook, &vdtransfer::CTCopyHook::CreateInstance, IDR_CTCOPYHOOK},
     {&kExtractIcon, nullptr, IDR_CIVDEXTRACTICON},
     {&kTreeContextMenu, nullptr, IDR_CIVDTREECONTEXTMENU},
     {&kTopContextMenu, nullptr, IDR_CIVDTOPCONTEXTMENU},

@@ -1,5 +1,6 @@
 // Pandrel64.dll registered and unregistered with the system's regsvr32.
 #include <windows.h>
+#include <shellapi.h>
 #include <shlobj.h>
 #include <shlwapi.h>
 
@@ -196,6 +197,55 @@ TEST(Registration, InstallForTheUserOnlyWithTheExactWord) {
   EXPECT_EQ(get_class(view, IID_IClassFactory, &none), CLASS_E_CLASSNOTAVAILABLE);
   EXPECT_EQ(none, nullptr);
   ::FreeLibrary(dll);
+}
+
+// The copy hook as the shell would use it: the class named under the
+// folders' CopyHookHandlers key, created from the library, asked about
+// folder operations.
+TEST(Registration, TheCopyHookCatchesOnlyThePlaceholder) {
+  ASSERT_EQ(Regsvr32({}), 0);
+  auto& reg = platform::SystemRegistry();
+  const std::u16string hook = u"Directory\\shellex\\CopyHookHandlers\\" + kClasses[9].clsid;
+  const auto named = reg.GetString(RegRoot::ClassesRoot, hook, u"");
+  ASSERT_TRUE(named.has_value());
+  CLSID clsid;
+  ASSERT_EQ(::CLSIDFromString(reinterpret_cast<LPCOLESTR>(named->c_str()), &clsid), S_OK);
+
+  HMODULE dll = ::LoadLibraryW(reinterpret_cast<LPCWSTR>(DllPath().c_str()));
+  ASSERT_NE(dll, nullptr);
+  auto get_class = reinterpret_cast<HRESULT(__stdcall*)(REFCLSID, REFIID, void**)>(
+      reinterpret_cast<void*>(::GetProcAddress(dll, "DllGetClassObject")));
+  ASSERT_NE(get_class, nullptr);
+  IClassFactory* factory = nullptr;
+  ASSERT_EQ(get_class(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory)), S_OK);
+  ICopyHookW* copyHook = nullptr;
+  ASSERT_EQ(factory->CreateInstance(nullptr, IID_ICopyHookW, reinterpret_cast<void**>(&copyHook)), S_OK);
+  factory->Release();
+
+  const wchar_t* placeholder = L"C:\\users\\me\\Temp\\$VD$SLDL$\\$$PandrelDownload";
+  struct Case {
+    const char* what;
+    UINT operation;
+    const wchar_t* source;
+    const wchar_t* destination;
+    UINT answer;
+  } cases[] = {
+      {"an ordinary folder copied", FO_COPY, L"C:\\data\\photos", L"D:\\photos", IDYES},
+      {"an ordinary folder deleted", FO_DELETE, L"C:\\data\\photos", nullptr, IDYES},
+      {"the placeholder renamed", FO_RENAME, placeholder, L"C:\\users\\me\\Temp\\x", IDYES},
+      {"the placeholder deleted", FO_DELETE, placeholder, nullptr, IDYES},
+      {"the placeholder copied", FO_COPY, placeholder, L"D:\\收到\\$$PandrelDownload", IDNO},
+      {"the placeholder moved", FO_MOVE, placeholder, L"D:\\收到\\$$PandrelDownload", IDNO},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(copyHook->CopyCallback(nullptr, c.operation, 0, c.source, FILE_ATTRIBUTE_DIRECTORY, c.destination,
+                                     FILE_ATTRIBUTE_DIRECTORY),
+              c.answer)
+        << c.what;
+  }
+  copyHook->Release();
+  ::FreeLibrary(dll);
+  ASSERT_EQ(Regsvr32({u"/u"}), 0);
 }
 
 }  // namespace

@@ -1,0 +1,56 @@
+#include "drag_out.h"
+
+#include "platform/text.h"
+#include "trace.h"
+
+namespace vdtransfer {
+
+DragOutHandOver& DragOutHandOver::Instance() {
+  static DragOutHandOver* instance = new DragOutHandOver();  // lives until the module unloads
+  return *instance;
+}
+
+void DragOutHandOver::Prepare(std::u16string marker, std::unique_ptr<platform::NamedEvent> dropped) {
+  std::lock_guard<std::mutex> lock(m_lock);
+  m_marker = std::move(marker);
+  m_destination.clear();
+  m_dropped = std::move(dropped);
+  m_prepared = true;
+}
+
+std::u16string DragOutHandOver::Marker() const {
+  std::lock_guard<std::mutex> lock(m_lock);
+  return m_marker;
+}
+
+std::u16string DragOutHandOver::Destination() const {
+  std::lock_guard<std::mutex> lock(m_lock);
+  return m_destination;
+}
+
+bool DragOutHandOver::IsPrepared() const {
+  std::lock_guard<std::mutex> lock(m_lock);
+  return m_prepared;
+}
+
+unsigned DragOutHandOver::CopyCallback(unsigned operation, const char16_t* source, const char16_t* destination) {
+  std::lock_guard<std::mutex> lock(m_lock);
+  const std::u16string from = source ? source : u"", to = destination ? destination : u"";
+  if (m_prepared) {
+    VD_LOG_INFO("wFunc:%d pszSrcFile=%s    pszDestFile=%s", static_cast<int>(operation), platform::WideToAnsi(from).c_str(),
+                platform::WideToAnsi(to).c_str());
+  }
+  if (m_marker.empty()) m_marker = kDefaultPlaceholderMarker;
+  if (operation != kFolderMove && operation != kFolderCopy) return kCopyHookYes;
+  if (m_prepared) {
+    VD_LOG_INFO("wFunc == FO_COPY || wFunc == FO_MOVE g_strVDTempPathShort=%s %p",
+                platform::WideToAnsi(m_marker).c_str(), static_cast<void*>(m_dropped.get()));
+  }
+  if (!source || !destination || from.find(m_marker) == std::u16string::npos) return kCopyHookYes;
+  // The destination is in place before the waiting download wakes.
+  m_destination = to;
+  if (m_dropped) m_dropped->Set();
+  return kCopyHookNo;
+}
+
+}  // namespace vdtransfer
