@@ -57,15 +57,9 @@ class SdkTransfer : public ::testing::Test {
 
   UploadFileResult Request(const std::string& path, const std::string& name, std::uint64_t size) {
     std::string md5;
-    EXPECT_EQ(sdk_.Md5CalFile(path, &md5), kSdkOk);
-    EXPECT_EQ(md5, Md5::HexOf(test::ReadWholeFile(path)));
-    UploadFileRequest request;
-    request.account = "alice";
-    request.totalSize = std::to_string(size);
-    request.parentCatalogID = alice_.root;
-    request.files = {UploadFileEntry{name, std::to_string(size), md5}};
     UploadFileResult result;
-    EXPECT_EQ(sdk_.SyncUploadFileRequest(request, &result), kSdkOk);
+    EXPECT_EQ(test::RequestUpload(sdk_, "alice", alice_.root, path, name, size, &result, &md5), kSdkOk);
+    EXPECT_EQ(md5, Md5::HexOf(test::ReadWholeFile(path)));
     EXPECT_EQ(result.entries.size(), 1u);
     return result;
   }

@@ -52,14 +52,8 @@ class TransferObjectLive : public ::testing::Test {
   // Uploads a local file through a transfer object; the content ID.
   std::string Upload(const std::string& path, const std::string& name, std::uint64_t size) {
     std::string md5;
-    EXPECT_EQ(sdk_.Md5CalFile(path, &md5), kSdkOk);
-    UploadFileRequest request;
-    request.account = "alice";
-    request.totalSize = std::to_string(size);
-    request.parentCatalogID = alice_.root;
-    request.files = {UploadFileEntry{name, std::to_string(size), md5}};
     UploadFileResult task;
-    EXPECT_EQ(sdk_.SyncUploadFileRequest(request, &task), kSdkOk);
+    EXPECT_EQ(corbel::test::RequestUpload(sdk_, "alice", alice_.root, path, name, size, &task, &md5), kSdkOk);
     if (task.entries.size() != 1) return "";
     Held t{TransferObject::Create(path, 0, true, kNormalAttributes)};
     EXPECT_EQ(t->GetFileSize(), size);

@@ -144,4 +144,16 @@ std::uint32_t FileRecord::Wait(int timeoutMs) {
   return status_;
 }
 
+int RequestUpload(ICloudSdk& sdk, const std::string& account, const std::string& parentCatalogID,
+                  const std::string& path, const std::string& name, std::uint64_t size, UploadFileResult* task,
+                  std::string* md5) {
+  if (int code = sdk.Md5CalFile(path, md5); code != kSdkOk) return code;
+  UploadFileRequest request;
+  request.account = account;
+  request.totalSize = std::to_string(size);
+  request.parentCatalogID = parentCatalogID;
+  request.files = {UploadFileEntry{name, std::to_string(size), *md5}};
+  return sdk.SyncUploadFileRequest(request, task);
+}
+
 }  // namespace corbel::test

@@ -40,6 +40,11 @@ class ServerProcess {
 
 void WriteRandomFile(const std::string& path, std::uint64_t size, unsigned seed);
 std::string ReadWholeFile(const std::string& path);
+// Asks for the upload task of one local file into `parentCatalogID`; the
+// SDK's code, and the file's MD5 as the SDK computed it in `md5`.
+int RequestUpload(ICloudSdk& sdk, const std::string& account, const std::string& parentCatalogID,
+                  const std::string& path, const std::string& name, std::uint64_t size, UploadFileResult* task,
+                  std::string* md5);
 
 // Transfer record over a file, in the way the product's transfer object
 // works: status under a lock, an event signalled by SetStatus, reference
