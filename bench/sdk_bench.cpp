@@ -107,8 +107,8 @@ void BM_UploadSdk(benchmark::State& state) {
     record->url = task.uploadURL;
     record->header = "Content-Range: bytes 0-" + std::to_string(g_bytes - 1) + "/" + std::to_string(g_bytes) + "\r\n";
     auto start = Clock::now();
-    w.sdk.uploadFile(record);
-    std::uint32_t status = record->Wait(3600 * 1000);
+    const bool accepted = w.sdk.uploadFile(record) == 0;
+    std::uint32_t status = accepted ? record->Wait(600 * 1000) : kTransferStatusFailed;
     double s = std::chrono::duration<double>(Clock::now() - start).count();
     record->Release();
     if (status != kTransferStatusDone) state.SkipWithError("upload failed");
@@ -169,16 +169,25 @@ void BM_UploadCurl(benchmark::State& state) {
 
 // ---------------------------------------------------------------- download
 
+// The downloads fetch what the uploads stored: run with them.
+bool HasUploaded(World& w, benchmark::State& state) {
+  if (!w.lastContent.empty()) return true;
+  state.SkipWithError("nothing uploaded: run the upload benchmarks too (--benchmark_filter='Upload|Download')");
+  return false;
+}
+
 void BM_DownloadSdk(benchmark::State& state) {
   World& w = TheWorld();
+  if (!HasUploaded(w, state)) return;
   for (auto _ : state) {
     FileRecord* record = FileRecord::Create(w.dir.File("down-sdk.bin"), false);
     DownloadFileRequest request;
     request.account = "alice";
     request.contentID = w.lastContent;
     auto start = Clock::now();
-    w.sdk.pcDownloadFileRequest(request, record);
-    std::uint32_t status = record->Wait(3600 * 1000);
+    // A refused request never takes the record: nothing would end the wait.
+    const bool accepted = w.sdk.pcDownloadFileRequest(request, record) == 0;
+    std::uint32_t status = accepted ? record->Wait(600 * 1000) : kTransferStatusFailed;
     double s = std::chrono::duration<double>(Clock::now() - start).count();
     record->Release();
     if (status != kTransferStatusDone) state.SkipWithError("download failed");
@@ -213,6 +222,7 @@ std::string PostJson(World& w, const std::string& name, const nlohmann::json& bo
 
 void BM_DownloadCurl(benchmark::State& state) {
   World& w = TheWorld();
+  if (!HasUploaded(w, state)) return;
   for (auto _ : state) {
     int fd = open(w.dir.File("down-curl.bin").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     auto start = Clock::now();
