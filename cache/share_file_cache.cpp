@@ -203,12 +203,6 @@ class CVDShareFileCacheImpl {
     if (m_loading) m_resident.insert(key);
   }
 
-  // Answers that walk every stored parent wait for the load, a while at most.
-  void WaitForLoad() {
-    std::unique_lock<std::mutex> records(m_recordLock);
-    m_loadDone.wait_for(records, std::chrono::seconds(30), [&] { return !m_loading; });
-  }
-
   bool WaitLoaded(uint32_t timeoutMs) {
     std::unique_lock<std::mutex> records(m_recordLock);
     return m_loadDone.wait_for(records, std::chrono::milliseconds(timeoutMs), [&] { return !m_loading; });
@@ -307,7 +301,7 @@ class CVDShareFileCacheImpl {
 
   // Rows below a shared catalog carry the sharer of the share entry they came from.
   std::string SharerOf(const std::string& catalogID) {
-    WaitForLoad();
+    WaitLoaded(kWholeMapWaitMs);
     std::lock_guard<std::mutex> records(m_recordLock);
     for (const auto& [key, nodes] : m_nodes)
       for (const ShareEntry& e : nodes)
@@ -697,7 +691,7 @@ class CVDShareFileCacheImpl {
 
   uint32_t DeleteRecordById(const std::string& parentID, const std::vector<std::string>& ids) {
     const CacheSettings settings = GetSettings();
-    WaitForLoad();  // the rows below a deleted catalog are found in memory
+    WaitLoaded(kWholeMapWaitMs);  // the rows below a deleted catalog are found in memory
     std::lock_guard<std::mutex> write(m_writeLock);
     for (const std::string& id : ids) {
       std::set<std::string> purge;
@@ -775,6 +769,8 @@ class CVDShareFileCacheImpl {
   std::thread m_loader;
   std::atomic<bool> m_stopLoad{false};
   std::function<void()> m_beforePublish;  // tests hold the load here
+  // Answers that walk every stored parent wait for the load this long at most.
+  static constexpr uint32_t kWholeMapWaitMs = 30000;
   std::mutex m_listedLock;
   std::set<std::string> m_listed;
   PendingKeys m_pending;
