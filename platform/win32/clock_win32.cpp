@@ -36,6 +36,8 @@ unsigned ProcessorCount() {
 
 uint32_t CurrentThreadId() { return ::GetCurrentThreadId(); }
 
+bool RaiseCurrentThreadPriority() { return ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_ABOVE_NORMAL) != FALSE; }
+
 namespace {
 
 struct TimerContext {

@@ -15,6 +15,8 @@ std::tm LocalTime(int64_t unix_seconds);
 uint64_t ThreadCpuTime100ns();     // kernel + user time of the calling thread
 unsigned ProcessorCount();
 uint32_t CurrentThreadId();
+// Raises the calling thread above normal priority; false when the OS refused.
+bool RaiseCurrentThreadPriority();
 
 // Periodic callbacks on threads of the queue. Destroying a timer waits for a
 // callback that is running, so the callback's captures may die right after.
