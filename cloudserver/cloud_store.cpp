@@ -54,6 +54,8 @@ std::string Suffix(const std::string& name) {
 }
 
 // 1 image, 2 audio, 3 video, 0 anything else.
+constexpr const char* kEmptyMd5 = "d41d8cd98f00b204e9800998ecf8427e";
+
 int ContentTypeOf(const std::string& name) {
   static const std::set<std::string> images{"jpg", "jpeg", "png", "bmp", "gif"};
   static const std::set<std::string> audio{"mp3", "wav", "wma", "aac", "flac"};
@@ -843,7 +845,8 @@ Reply CloudStore::UploadRequest(const std::string& token, const std::string& par
       replaceId = st.Step() ? st.Text(0) : "";
     }
     std::string contentId = replaceId.empty() ? NewId(owner, false) : replaceId;
-    bool instant = blobs_.Has(f.md5, f.size);
+    // An empty file has nothing to send: its blob is made on the spot.
+    bool instant = f.size == 0 && f.md5 == kEmptyMd5 ? !blobs_.Put("").empty() : blobs_.Has(f.md5, f.size);
     db_.Prepare("INSERT INTO upload_tasks VALUES(?,?,?,?,?,?,?,?,?,0)")
         .BindAll(taskId, contentId, user, owner, parentId, f.name, f.size, f.md5, replaceId)
         .Run();

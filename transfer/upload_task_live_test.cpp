@@ -1,0 +1,724 @@
+// The upload engine end to end against the real service program through the
+// real SDK: trees byte for byte, instant uploads, resume after the service
+// was killed, cancel, slots, one file in two tasks, network loss, a retry that
+// gives up, a folder that cannot be made, sign-out. The progress window is a
+// timer-driven stand-in that ticks the dialog's real logic; the SDK passes
+// through a recorder that can inject a failure at its edge.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "cloud_sdk_impl.h"
+#include "login.h"
+#include "md5.h"
+#include "pidl.h"
+#include "platform/clock.h"
+#include "platform/text.h"
+#include "tests/sdk_test_support.h"
+#include "upload_task.h"
+
+namespace vdtransfer {
+namespace {
+
+using corbel::test::TempDir;
+using Clock = std::chrono::steady_clock;
+
+constexpr std::uint32_t kChunk = 256 * 1024;
+constexpr std::uint32_t kTickMs = 20;
+
+std::string U8(const std::u16string& text) { return platform::Utf16ToUtf8(text); }
+
+std::string FileMd5(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return corbel::Md5::HexOf(bytes);
+}
+
+// The real SDK with a record of the calls the engine makes and a hook to
+// fail one at the edge.
+class RecordingSdk final : public ICloudSdk {
+ public:
+  explicit RecordingSdk(ICloudSdk& real) : m_real(real) {}
+
+  std::mutex lock;
+  std::vector<std::string> requested;  // names of upload requests that reached the service
+  std::vector<std::string> sent;       // local paths handed to uploadFile
+  std::vector<std::string> made;       // folder names created
+  int deletes = 0, taskInfos = 0, events = 0;
+  NewEventRequest lastEvent;
+  // Returns a code to fail the call without reaching the service, or 0.
+  std::function<int(const UploadFileRequest&)> failRequest;
+  std::function<int(const MkdirRequest&)> failMkdir;
+
+  template <class T>
+  std::vector<T> Copy(const std::vector<T>& v) {
+    std::lock_guard l(lock);
+    return v;
+  }
+
+  bool init(const std::string& a, int b, const std::string& c, int d) override { return m_real.init(a, b, c, d); }
+  int GetIEProxy(std::string* a, std::string* b) override { return m_real.GetIEProxy(a, b); }
+  int InitHttpX(const std::string& a, const std::string& b, const std::string& c, const std::string& d) override {
+    return m_real.InitHttpX(a, b, c, d);
+  }
+  int SetTokenInfo(const std::string& a, const std::string& b, const std::string& c) override {
+    return m_real.SetTokenInfo(a, b, c);
+  }
+  int SetTokenInfoEx(const TokenInfoEx& t) override { return m_real.SetTokenInfoEx(t); }
+  int getTokenByDomain(const std::string& d, std::string* t) override { return m_real.getTokenByDomain(d, t); }
+  int ls(const ListRequest& r, SdkCallback<ListResult> cb, void* u) override { return m_real.ls(r, cb, u); }
+  int SyncLs(const ListRequest& r, ListResult* out) override { return m_real.SyncLs(r, out); }
+  int SyncLsAll(const LsAllRequest& r, ListResult* out) override { return m_real.SyncLsAll(r, out); }
+  int itemGetList(const ItemGetListRequest& r, ItemGetListResult* o, SdkCallback<ItemGetListResult> cb, void* u) override {
+    return m_real.itemGetList(r, o, cb, u);
+  }
+  int getDiskInfo(const DiskInfoRequest& r, SdkCallback<DiskInfoResult> cb, void* u) override {
+    return m_real.getDiskInfo(r, cb, u);
+  }
+  int SyncMkdir(const MkdirRequest& r, MkdirResult* out) override {
+    if (failMkdir) {
+      if (const int code = failMkdir(r)) return code;
+    }
+    const int code = m_real.SyncMkdir(r, out);
+    std::lock_guard l(lock);
+    if (code == 0) made.push_back(r.catalogName);
+    return code;
+  }
+  int updateCatalogInfo(const UpdateCatalogRequest& r, OprResult* o, SdkCallback<OprResult> cb, void* u) override {
+    return m_real.updateCatalogInfo(r, o, cb, u);
+  }
+  int updateFile(const UpdateFileRequest& r, OprResult* o, SdkCallback<OprResult> cb, void* u) override {
+    return m_real.updateFile(r, o, cb, u);
+  }
+  int SyncMgtVirDirInfo(const MgtVirDirRequest& r, OprResult* o) override { return m_real.SyncMgtVirDirInfo(r, o); }
+  int SyncCopy(const CopyMoveRequest& r, OprResult* o) override { return m_real.SyncCopy(r, o); }
+  int SyncMove(const CopyMoveRequest& r, OprResult* o) override { return m_real.SyncMove(r, o); }
+  int GetShareList(const ShareListRequest& r, ShareListResult* o, SdkCallback<ShareListResult> cb, void* u) override {
+    return m_real.GetShareList(r, o, cb, u);
+  }
+  int CancelShare(const CancelShareRequest& r, OprResult* o, SdkCallback<OprResult> cb, void* u) override {
+    return m_real.CancelShare(r, o, cb, u);
+  }
+  int LeaveShare(const LeaveShareRequest& r, OprResult* o, SdkCallback<OprResult> cb, void* u) override {
+    return m_real.LeaveShare(r, o, cb, u);
+  }
+  int ReplyShare(const ReplyShareRequest& r, OprResult* o, SdkCallback<OprResult> cb, void* u) override {
+    return m_real.ReplyShare(r, o, cb, u);
+  }
+  int Md5CalFile(const std::string& p, std::string* m) override { return m_real.Md5CalFile(p, m); }
+  int SyncUploadFileRequest(const UploadFileRequest& r, UploadFileResult* out) override {
+    if (failRequest) {
+      if (const int code = failRequest(r)) return code;
+    }
+    {
+      std::lock_guard l(lock);
+      for (const auto& f : r.files) requested.push_back(f.contentName);
+    }
+    return m_real.SyncUploadFileRequest(r, out);
+  }
+  int makeUploadFileHttpHeader(const UploadHeaderRequest& r, std::string* h) override {
+    return m_real.makeUploadFileHttpHeader(r, h);
+  }
+  int uploadFile(ITransferRecord* t) override {
+    {
+      std::lock_guard l(lock);
+      sent.push_back(t->GetLocalPath());
+    }
+    return m_real.uploadFile(t);
+  }
+  int getUploadTaskInfoN(const UploadTaskInfoRequest& r, UploadTaskInfoResult* out) override {
+    {
+      std::lock_guard l(lock);
+      ++taskInfos;
+    }
+    return m_real.getUploadTaskInfoN(r, out);
+  }
+  int SyncDelUploadTask(const std::string& a, const UploadFileResult& r, const std::string& n,
+                        const std::string& e) override {
+    {
+      std::lock_guard l(lock);
+      ++deletes;
+    }
+    return m_real.SyncDelUploadTask(a, r, n, e);
+  }
+  int pcDownloadFileRequest(const DownloadFileRequest& r, ITransferRecord* t) override {
+    return m_real.pcDownloadFileRequest(r, t);
+  }
+  int makeDownloadFileHttpHeader(const DownloadHeaderRequest& r, std::string* h) override {
+    return m_real.makeDownloadFileHttpHeader(r, h);
+  }
+  int downloadFile(ITransferRecord* t) override { return m_real.downloadFile(t); }
+  int downloadFileEx(const std::string& a, const std::string& b, const std::string& c, const std::string& d,
+                     SdkCallback<DownloadFileExResult> cb, void* u) override {
+    return m_real.downloadFileEx(a, b, c, d, cb, u);
+  }
+  int NewEvent(const NewEventRequest& r, OprResult* o, SdkCallback<OprResult> cb, void* u) override {
+    {
+      std::lock_guard l(lock);
+      ++events;
+      lastEvent = r;
+    }
+    return m_real.NewEvent(r, o, cb, u);
+  }
+  int RecordOprLogExAndXML(const OprLogRecord& r, int f) override { return m_real.RecordOprLogExAndXML(r, f); }
+
+ private:
+  ICloudSdk& m_real;
+};
+
+// The dialog's window: a timer thread that is the window's thread. Cancel and
+// close are posted to it, as a click would be.
+class TickingWindow final : public IProgressWindow {
+ public:
+  explicit TickingWindow(std::shared_ptr<CCTaskProgressDlg> dlg) : m_dlg(std::move(dlg)) {
+    m_dlg->Attach(this);
+    m_dlg->OnInitDialog();
+    m_timer = m_queue->Start(kTickMs, kTickMs, [this] { Tick(); });
+  }
+  ~TickingWindow() { m_timer.reset(); }
+
+  void Invalidate() override {}
+  void SetTitle(std::u16string_view) override {}
+  void SetText(int control, std::u16string_view text) override {
+    std::lock_guard l(m_lock);
+    m_seen[control].insert(std::u16string(text));
+  }
+  void ShowControl(int, bool) override {}
+  void SetBar(int) override {}
+  void Destroy() override {
+    m_gone = true;
+    m_dlg->OnDestroyed();
+  }
+  void PostClose() override { m_closeAsked = true; }
+
+  void ClickCancel() { m_cancelAsked = true; }
+  bool Saw(int control, const std::string& utf8) {
+    std::lock_guard l(m_lock);
+    return m_seen[control].count(platform::Utf8ToUtf16(utf8)) != 0;
+  }
+  std::shared_ptr<CCTaskProgressDlg> dlg() const { return m_dlg; }
+  bool gone() const { return m_gone; }
+  int peakRunning() const { return m_peak; }
+
+ private:
+  void Tick() {
+    if (m_gone) return;
+    const int running = RunningUploads().load();
+    if (running > m_peak) m_peak = running;
+    if (m_cancelAsked.exchange(false)) return m_dlg->OnClickedCancel();
+    if (m_closeAsked.exchange(false)) return m_dlg->OnClose();
+    m_dlg->OnTimer();
+    if (!m_gone) m_dlg->ApplyPending();
+  }
+
+  std::shared_ptr<CCTaskProgressDlg> m_dlg;
+  std::unique_ptr<platform::TimerQueue> m_queue = platform::TimerQueue::Create();
+  std::unique_ptr<platform::TimerQueue::Timer> m_timer;
+  std::atomic<bool> m_gone{false}, m_cancelAsked{false}, m_closeAsked{false};
+  std::atomic<int> m_peak{0};
+  std::mutex m_lock;
+  std::map<int, std::set<std::u16string>> m_seen;
+};
+
+class TestHost final : public IUploadHost {
+ public:
+  explicit TestHost(ICloudSdk* sdk) : m_sdk(sdk) {}
+  ~TestHost() {
+    std::lock_guard l(lock);
+    windows.clear();
+  }
+
+  ICloudSdk* Sdk() override { return m_sdk; }
+  std::string Account() override { return "alice"; }
+  std::u16string UserId() override { return platform::Utf8ToUtf16(userId); }
+  bool IsNetworkAvailable() override { return network.load(); }
+  std::string GzipSuffixes() override { return gzip; }
+  std::string ResultMessage(int code) override { return "错误" + std::to_string(code); }
+  bool CreateProgressWindow(const std::shared_ptr<CCTaskProgressDlg>& dialog, void*, bool) override {
+    std::lock_guard l(lock);
+    windows.push_back(std::make_unique<TickingWindow>(dialog));
+    cv.notify_all();
+    return true;
+  }
+  void ShowMessage(void*, const std::u16string& text) override {
+    std::lock_guard l(lock);
+    messages.push_back(U8(text));
+  }
+  void ShowReport(const std::u16string& title, const std::u16string& summary, const std::u16string& details) override {
+    std::lock_guard l(lock);
+    reports.push_back(U8(title) + "|" + U8(summary) + "|" + U8(details));
+  }
+
+  TickingWindow* WaitWindow(std::size_t index) {
+    std::unique_lock l(lock);
+    cv.wait_for(l, std::chrono::seconds(30), [&] { return windows.size() > index; });
+    return windows.size() > index ? windows[index].get() : nullptr;
+  }
+
+  std::mutex lock;
+  std::condition_variable cv;
+  std::vector<std::unique_ptr<TickingWindow>> windows;
+  std::vector<std::string> messages, reports;
+  std::atomic<bool> network{true};
+  std::string gzip;
+  std::string userId;
+
+ private:
+  ICloudSdk* m_sdk;
+};
+
+// What a task's callback was given.
+struct Outcome {
+  std::mutex lock;
+  std::condition_variable cv;
+  bool called = false;
+  int result = -99;
+  std::vector<UploadResultItem> results;
+
+  UploadCallback Callback() {
+    return [this](int r, const std::vector<UploadResultItem>& items, vd::PcPidl) {
+      std::lock_guard l(lock);
+      called = true;
+      result = r;
+      results = items;
+      cv.notify_all();
+    };
+  }
+  bool Wait(int seconds = 120) {
+    std::unique_lock l(lock);
+    return cv.wait_for(l, std::chrono::seconds(seconds), [&] { return called; });
+  }
+  const UploadResultItem* Find(const std::string& name) const {
+    for (const auto& r : results)
+      if (r.name == name) return &r;
+    return nullptr;
+  }
+};
+
+class UploadLive : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    vd::SignedOutFlag() = 0;
+    m_server = std::make_unique<corbel::test::ServerProcess>(m_dir.path() / "data");
+    ASSERT_TRUE(m_server->Start());
+    ASSERT_TRUE(corbel::test::SignIn(m_server->port(), "alice", "alice-pass", &m_alice));
+    corbel::test::WriteSdkConfig(m_dir.path(), m_server->port(), 1, 2000, kChunk);
+    ASSERT_TRUE(m_sdk.init("", 0, m_dir.path().string(), 1));
+    ASSERT_EQ(m_sdk.SetTokenInfo("alice", m_alice.token, m_alice.opToken), kSdkOk);
+    m_host.userId = m_alice.userID;
+    SetUploadHost(&m_host);
+    SetUploadTimings({10, 50});
+    std::filesystem::create_directories(m_dir.path() / "src");
+  }
+  void TearDown() override {
+    // A worker gives its slot back right after the callback; none may keep it.
+    const auto until = Clock::now() + std::chrono::seconds(30);
+    while (RunningUploads().load() != 0 && Clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(RunningUploads().load(), 0);
+    SetUploadHost(nullptr);
+    vd::SignedOutFlag() = 0;
+  }
+
+  std::string Write(const std::string& relative, std::uint64_t size, unsigned seed = 1) {
+    const auto path = m_dir.path() / "src" / relative;
+    std::filesystem::create_directories(path.parent_path());
+    corbel::test::WriteRandomFile(path.string(), size, seed);
+    return path.string();
+  }
+  std::string Folder(const std::string& relative) {
+    const auto path = m_dir.path() / "src" / relative;
+    std::filesystem::create_directories(path);
+    return path.string();
+  }
+  std::string NewCatalog(const std::string& name) {
+    return corbel::test::Mkdir(m_server->port(), m_alice.token, m_alice.root, name);
+  }
+
+  // Starts a task into `catalog`; its start result.
+  int Start(UploadDirNode root, Outcome& outcome, int mode = 10) {
+    auto* task = new CVDUploadFileTask();
+    task->mode = mode;
+    std::uint64_t bytes = 0;
+    return task->StartUploadServer(root, "alice", nullptr, 0, {}, 0, {}, 1, bytes, u"目标", nullptr,
+                                   outcome.Callback());
+  }
+
+  ListResult List(const std::string& catalog) {
+    ListRequest request;
+    request.account = "alice";
+    request.catalogID = catalog;
+    request.startNumber = "1";
+    request.endNumber = "200";
+    ListResult result;
+    EXPECT_EQ(m_sdk.SyncLs(request, &result), kSdkOk);
+    return result;
+  }
+  const ContentInfo* FindContent(const ListResult& list, const std::string& name) {
+    for (const auto& c : list.contents)
+      if (c.contentName == name) return &c;
+    return nullptr;
+  }
+  const CatalogInfo* FindCatalog(const ListResult& list, const std::string& name) {
+    for (const auto& c : list.catalogs)
+      if (c.catalogName == name) return &c;
+    return nullptr;
+  }
+  // The transfer running for `window`'s task once it has moved `bytes`.
+  bool WaitTransferred(TickingWindow* window, std::uint64_t bytes) {
+    const auto until = Clock::now() + std::chrono::seconds(60);
+    while (Clock::now() < until) {
+      if (TransferObject* t = window->dlg()->CurrentTransfer()) {
+        const std::uint64_t moved = t->GetTransferred();
+        t->Release();
+        if (moved >= bytes) return true;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
+  }
+
+  TempDir m_dir;
+  std::unique_ptr<corbel::test::ServerProcess> m_server;
+  corbel::test::Account m_alice;
+  corbel::CloudSdk m_real;
+  RecordingSdk m_sdk{m_real};
+  TestHost m_host{&m_sdk};
+};
+
+TEST_F(UploadLive, ATreeArrivesByteForByteAndAFileTheServiceHasSendsNothing) {
+  const std::string target = NewCatalog("上传目标");
+  ASSERT_FALSE(target.empty());
+  // The service learns one file's bytes first.
+  const std::string known = Write("已有.bin", 300000, 7);
+  {
+    Outcome first;
+    UploadDirNode root;
+    root.catalogId = NewCatalog("先传");
+    root.files = {known};
+    ASSERT_EQ(Start(root, first), 0);
+    ASSERT_TRUE(first.Wait());
+    ASSERT_EQ(first.result, 0);
+  }
+  const std::size_t sentBefore = m_sdk.Copy(m_sdk.sent).size();
+
+  const std::string copyOfKnown = Write("树/同样的字节.bin", 300000, 7);
+  UploadDirNode root;
+  root.catalogId = target;
+  root.files = {Write("树/说明.txt", 5000, 2), Write("树/空.txt", 0), copyOfKnown,
+                Write("树/大文件.bin", 6 * 1048576 + 77, 3)};
+  UploadDirNode sub;
+  sub.localPath = Folder("树/子目录");
+  sub.files = {Write("树/子目录/图片.jpg", 120000, 4)};
+  UploadDirNode deeper;
+  deeper.localPath = Folder("树/子目录/更深");
+  deeper.files = {Write("树/子目录/更深/深处.dat", 70000, 5)};
+  sub.subdirs.push_back(deeper);
+  UploadDirNode emptyFolder;
+  emptyFolder.localPath = Folder("树/空目录");
+  root.subdirs = {sub, emptyFolder};
+
+  Outcome outcome;
+  ASSERT_EQ(Start(root, outcome), 0);
+  ASSERT_TRUE(outcome.Wait());
+  EXPECT_EQ(outcome.result, 0);
+  ASSERT_EQ(outcome.results.size(), 9u) << "4 files, 3 folders and the 2 files in them";
+  for (const auto& r : outcome.results) {
+    EXPECT_EQ(r.resultCode, 0) << r.localPath;
+    EXPECT_FALSE(r.id.empty()) << r.localPath;
+    EXPECT_EQ(r.time.size(), 14u);
+  }
+
+  // The service's tree matches, file by file.
+  const ListResult top = List(target);
+  for (const std::string& path : root.files) {
+    const ContentInfo* c = FindContent(top, LeafName(path));
+    ASSERT_NE(c, nullptr) << path;
+    EXPECT_EQ(c->digest, FileMd5(path)) << path;
+    EXPECT_EQ(c->contentSize, std::to_string(std::filesystem::file_size(path))) << path;
+  }
+  const CatalogInfo* subCatalog = FindCatalog(top, "子目录");
+  ASSERT_NE(subCatalog, nullptr);
+  ASSERT_NE(FindCatalog(top, "空目录"), nullptr);
+  const ListResult middle = List(subCatalog->catalogID);
+  const ContentInfo* picture = FindContent(middle, "图片.jpg");
+  ASSERT_NE(picture, nullptr);
+  EXPECT_EQ(picture->digest, FileMd5(sub.files[0]));
+  const CatalogInfo* deepCatalog = FindCatalog(middle, "更深");
+  ASSERT_NE(deepCatalog, nullptr);
+  const ListResult deepest = List(deepCatalog->catalogID);
+  const ContentInfo* deep = FindContent(deepest, "深处.dat");
+  ASSERT_NE(deep, nullptr);
+  EXPECT_EQ(deep->digest, FileMd5(deeper.files[0]));
+
+  // The bytes the service had were never handed to a transfer.
+  const auto sent = m_sdk.Copy(m_sdk.sent);
+  for (std::size_t i = sentBefore; i < sent.size(); ++i) EXPECT_NE(sent[i], copyOfKnown);
+  EXPECT_GE(sent.size() - sentBefore, 4u);
+
+  // Several items at the top: a new-content notice naming them.
+  {
+    std::lock_guard l(m_sdk.lock);
+    EXPECT_EQ(m_sdk.lastEvent.eventType, "1");
+    EXPECT_NE(m_sdk.lastEvent.items.find("<obj>说明.txt|1|"), std::string::npos) << m_sdk.lastEvent.items;
+    EXPECT_NE(m_sdk.lastEvent.items.find("<obj>子目录|2|"), std::string::npos) << m_sdk.lastEvent.items;
+  }
+  std::lock_guard l(m_host.lock);
+  EXPECT_TRUE(m_host.reports.empty()) << m_host.reports[0];
+  TickingWindow* window = m_host.windows.back().get();
+  EXPECT_TRUE(window->gone()) << "the dialog closed itself when every item was done";
+  EXPECT_TRUE(window->Saw(kCtlItemText, "从 " + root.files[3]));
+}
+
+TEST_F(UploadLive, TheServiceKilledMidTransferIsResumedAndNoPartialFileIsEverListed) {
+  const std::string target = NewCatalog("续传");
+  const std::string big = Write("续传.bin", 24 * 1048576, 9);
+  UploadDirNode root;
+  root.catalogId = target;
+  root.files = {big};
+  Outcome outcome;
+  SetUploadTimings({10, 300});
+  ASSERT_EQ(Start(root, outcome), 0);
+  TickingWindow* window = m_host.WaitWindow(0);
+  ASSERT_NE(window, nullptr);
+  ASSERT_TRUE(WaitTransferred(window, 4 * 1048576));
+  m_server->Kill();
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  ASSERT_TRUE(m_server->Start(m_server->port()));
+
+  // Until the end the file is never listed short.
+  const std::string md5 = FileMd5(big);
+  const auto until = Clock::now() + std::chrono::seconds(120);
+  while (!outcome.Wait(0) && Clock::now() < until) {
+    const ListResult list = List(target);
+    if (const ContentInfo* c = FindContent(list, "续传.bin")) {
+      EXPECT_EQ(c->contentSize, std::to_string(24 * 1048576));
+      EXPECT_EQ(c->digest, md5);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ASSERT_TRUE(outcome.Wait());
+  EXPECT_EQ(outcome.result, 0);
+  const ListResult after = List(target);
+  const ContentInfo* c = FindContent(after, "续传.bin");
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(c->digest, FileMd5(big));
+  std::lock_guard l(m_sdk.lock);
+  EXPECT_GE(m_sdk.sent.size(), 2u) << "a second transfer picked up where the first stopped";
+  EXPECT_GE(m_sdk.taskInfos, 1) << "the resume asked the service what it holds";
+}
+
+TEST_F(UploadLive, CancelInTheDialogDropsTheServerTaskAndLeavesNothingBehind) {
+  const std::string target = NewCatalog("取消");
+  UploadDirNode root;
+  root.catalogId = target;
+  const std::string small = Write("取消/先.txt", 1000, 1);
+  const std::string big = Write("取消/大.bin", 32 * 1048576, 2);
+  root.files = {small, big, Write("取消/后.txt", 1000, 3)};
+  Outcome outcome;
+  ASSERT_EQ(Start(root, outcome), 0);
+  TickingWindow* window = m_host.WaitWindow(0);
+  ASSERT_NE(window, nullptr);
+  ASSERT_TRUE(WaitTransferred(window, 2 * 1048576));
+  window->ClickCancel();
+  ASSERT_TRUE(outcome.Wait());
+  EXPECT_EQ(window->dlg()->GetTaskQuitState(), 1);
+  // The first file is done and reported; the cancelled one and the last are not.
+  ASSERT_NE(outcome.Find("先.txt"), nullptr);
+  EXPECT_EQ(outcome.Find("先.txt")->resultCode, 0);
+  EXPECT_EQ(outcome.Find("大.bin"), nullptr);
+  EXPECT_EQ(outcome.Find("后.txt"), nullptr);
+  const ListResult list = List(target);
+  EXPECT_EQ(list.contents.size(), 1u);
+  EXPECT_EQ(FindContent(list, "大.bin"), nullptr);
+  std::lock_guard l(m_sdk.lock);
+  EXPECT_GE(m_sdk.deletes, 1) << "the service's upload task was dropped";
+  EXPECT_EQ(std::count(m_sdk.requested.begin(), m_sdk.requested.end(), "后.txt"), 0);
+}
+
+TEST_F(UploadLive, FiveTasksNeverMoveMoreThanFourAtOnceAndTheFifthWaitsItsTurn) {
+  const std::string target = NewCatalog("五个");
+  Outcome outcomes[5];
+  for (int i = 0; i < 5; ++i) {
+    UploadDirNode root;
+    root.catalogId = target;
+    root.files = {Write("五个/" + std::to_string(i) + ".bin", 8 * 1048576, 20 + i)};
+    ASSERT_EQ(Start(root, outcomes[i]), 0);
+  }
+  for (auto& o : outcomes) {
+    ASSERT_TRUE(o.Wait());
+    EXPECT_EQ(o.result, 0);
+  }
+  int peak = 0, waited = 0;
+  {
+    std::lock_guard l(m_host.lock);
+    ASSERT_EQ(m_host.windows.size(), 5u);
+    for (auto& w : m_host.windows) {
+      peak = std::max(peak, w->peakRunning());
+      if (w->Saw(kCtlHeader, "正在排队等待上传...") && w->Saw(kCtlItemText, "正在排队等待上传...")) ++waited;
+    }
+  }
+  EXPECT_LE(peak, kMaxRunningTransfers);
+  EXPECT_GE(waited, 1) << "the fifth waited for a slot";
+  EXPECT_EQ(List(target).contents.size(), 5u);
+}
+
+TEST_F(UploadLive, OneLocalFileInTwoTasksStartedTogetherIsSentOnce) {
+  const std::string target = NewCatalog("同一个");
+  const std::string shared = Write("同一个/共享.bin", 2 * 1048576, 30);
+  Outcome a, b;
+  UploadDirNode first;
+  first.catalogId = target;
+  first.files = {shared, Write("同一个/甲.txt", 100, 31)};
+  UploadDirNode second;
+  second.catalogId = target;
+  second.files = {shared, Write("同一个/乙.txt", 100, 32)};
+  ASSERT_EQ(Start(first, a), 0);
+  ASSERT_EQ(Start(second, b), 0);
+  ASSERT_TRUE(a.Wait());
+  ASSERT_TRUE(b.Wait());
+  const auto requested = m_sdk.Copy(m_sdk.requested);
+  EXPECT_EQ(std::count(requested.begin(), requested.end(), "共享.bin"), 1);
+  EXPECT_EQ(a.results.size() + b.results.size(), 3u);
+  EXPECT_EQ(List(target).contents.size(), 3u);
+  EXPECT_FALSE(CVDUploadChecker::GetInstance().Holds(shared)) << "given back at the end";
+
+  // A task left with nothing to send does not start.
+  UploadDirNode only;
+  only.catalogId = target;
+  only.files = {shared};
+  CVDUploadChecker::GetInstance().AssertUploadfiles(first);
+  Outcome none;
+  EXPECT_EQ(Start(only, none), -1);
+  CVDUploadChecker::GetInstance().RomeveUploadfiles(first);
+}
+
+TEST_F(UploadLive, NetworkLostMidRunFailsTheRestWithoutTheSdkAndSaysSoOnce) {
+  const std::string target = NewCatalog("断网");
+  UploadDirNode root;
+  root.catalogId = target;
+  for (int i = 0; i < 6; ++i) root.files.push_back(Write("断网/" + std::to_string(i) + ".txt", 100 + i, 40 + i));
+  UploadDirNode sub;
+  sub.localPath = Folder("断网/子");
+  root.subdirs = {sub};
+  std::atomic<int> calls{0};
+  m_sdk.failRequest = [&](const UploadFileRequest&) {
+    if (++calls == 1) return 0;
+    m_host.network = false;
+    return kSdkNetworkUnavailable;
+  };
+  Outcome outcome;
+  ASSERT_EQ(Start(root, outcome), 0);
+  ASSERT_TRUE(outcome.Wait());
+  EXPECT_EQ(calls.load(), 3) << "one sent, two lost, then no more calls";
+  EXPECT_EQ(outcome.result, 1);
+  ASSERT_EQ(outcome.results.size(), 7u);
+  EXPECT_EQ(outcome.results[0].resultCode, 0);
+  EXPECT_EQ(outcome.results[1].resultCode, kSdkNetworkUnavailable);
+  EXPECT_EQ(outcome.results[2].resultCode, kSdkNetworkUnavailable);
+  for (int i = 3; i < 6; ++i) EXPECT_EQ(outcome.results[i].resultCode, kUploadGaveUp) << i;
+  EXPECT_EQ(outcome.results[6].isFolder, 1);
+  EXPECT_EQ(outcome.results[6].resultCode, kUploadNotTried);
+  EXPECT_TRUE(m_sdk.Copy(m_sdk.made).empty()) << "no folder was tried";
+  std::lock_guard l(m_host.lock);
+  EXPECT_EQ(std::count(m_host.messages.begin(), m_host.messages.end(), "网络不可用，请稍后再试！"), 1);
+  ASSERT_EQ(m_host.reports.size(), 1u);
+  EXPECT_NE(m_host.reports[0].find("共有6个文件(文件夹)上传失败！"), std::string::npos) << m_host.reports[0];
+}
+
+TEST_F(UploadLive, NoNetworkAtTheStartMeansNoTask) {
+  m_host.network = false;
+  UploadDirNode root;
+  root.catalogId = m_alice.root;
+  root.files = {Write("无网.txt", 10)};
+  Outcome outcome;
+  EXPECT_EQ(Start(root, outcome), -10);
+  std::lock_guard l(m_host.lock);
+  EXPECT_EQ(m_host.messages, std::vector<std::string>{"网络不可用，请稍后再试！"});
+  EXPECT_TRUE(m_host.windows.empty());
+  EXPECT_FALSE(CVDUploadChecker::GetInstance().Holds(root.files[0]));
+}
+
+TEST_F(UploadLive, ATransferThatNeverSucceedsIsRetriedFifteenTimesThenGivenUp) {
+  const std::string target = NewCatalog("放弃");
+  UploadDirNode root;
+  root.catalogId = target;
+  root.files = {Write("放弃/大.bin", 24 * 1048576, 50)};
+  Outcome outcome;
+  SetUploadTimings({10, 10});
+  ASSERT_EQ(Start(root, outcome), 0);
+  TickingWindow* window = m_host.WaitWindow(0);
+  ASSERT_NE(window, nullptr);
+  ASSERT_TRUE(WaitTransferred(window, 2 * 1048576));
+  m_server->Kill();  // for good
+  ASSERT_TRUE(outcome.Wait());
+  EXPECT_EQ(outcome.result, 1);
+  ASSERT_EQ(outcome.results.size(), 1u);
+  EXPECT_EQ(outcome.results[0].resultCode, kUploadGaveUp);
+  EXPECT_TRUE(outcome.results[0].id.empty());
+  std::lock_guard l(m_sdk.lock);
+  EXPECT_EQ(m_sdk.taskInfos, 2 * kMaxUploadRetries) << "each round asks whether it is done, then for the resume";
+  EXPECT_EQ(m_sdk.deletes, 1);
+  std::lock_guard h(m_host.lock);
+  ASSERT_EQ(m_host.reports.size(), 1u);
+  EXPECT_NE(m_host.reports[0].find("文件: " + root.files[0] + "\r\n"), std::string::npos) << "code 1: no reason";
+}
+
+TEST_F(UploadLive, AFolderThatCannotBeMadeEndsTheRun) {
+  const std::string target = NewCatalog("建目录");
+  UploadDirNode root;
+  root.catalogId = target;
+  root.files = {Write("建目录/a.txt", 10, 60)};
+  UploadDirNode bad, after;
+  bad.localPath = Folder("建目录/坏");
+  bad.files = {Write("建目录/坏/里面.txt", 10, 61)};
+  after.localPath = Folder("建目录/后");
+  after.files = {Write("建目录/后/里面.txt", 10, 62)};
+  root.subdirs = {bad, after};
+  m_sdk.failMkdir = [](const MkdirRequest& r) { return r.catalogName == "坏" ? 9405 : 0; };
+  Outcome outcome;
+  ASSERT_EQ(Start(root, outcome), 0);
+  ASSERT_TRUE(outcome.Wait());
+  EXPECT_EQ(outcome.result, 1);
+  ASSERT_NE(outcome.Find("坏"), nullptr);
+  EXPECT_EQ(outcome.Find("坏")->resultCode, 9405);
+  EXPECT_EQ(outcome.Find("里面.txt"), nullptr) << "no file after the failure was tried";
+  const auto requested = m_sdk.Copy(m_sdk.requested);
+  EXPECT_EQ(requested, std::vector<std::string>{"a.txt"});
+  std::lock_guard l(m_host.lock);
+  ASSERT_EQ(m_host.reports.size(), 1u);
+  EXPECT_NE(m_host.reports[0].find("上传失败！错误9405！"), std::string::npos) << m_host.reports[0];
+}
+
+TEST_F(UploadLive, SignOutEndsTheRunWithoutReportOrCallback) {
+  const std::string target = NewCatalog("退出");
+  UploadDirNode root;
+  root.catalogId = target;
+  root.files = {Write("退出/大.bin", 24 * 1048576, 70), Write("退出/后.txt", 10, 71)};
+  Outcome outcome;
+  ASSERT_EQ(Start(root, outcome), 0);
+  TickingWindow* window = m_host.WaitWindow(0);
+  ASSERT_NE(window, nullptr);
+  ASSERT_TRUE(WaitTransferred(window, 2 * 1048576));
+  vd::SignedOutFlag() = 1;
+  // The files are given back and the slot freed when the worker ends.
+  const auto until = Clock::now() + std::chrono::seconds(60);
+  while ((CVDUploadChecker::GetInstance().Holds(root.files[0]) || RunningUploads().load() != 0) &&
+         Clock::now() < until)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_FALSE(CVDUploadChecker::GetInstance().Holds(root.files[0]));
+  EXPECT_EQ(RunningUploads().load(), 0);
+  EXPECT_FALSE(outcome.Wait(0)) << "no callback after a sign-out";
+  const auto requested = m_sdk.Copy(m_sdk.requested);
+  EXPECT_EQ(std::count(requested.begin(), requested.end(), "后.txt"), 0);
+  std::lock_guard l(m_host.lock);
+  EXPECT_TRUE(m_host.reports.empty());
+}
+
+}  // namespace
+}  // namespace vdtransfer
