@@ -360,6 +360,8 @@ void CCTaskProgressDlg::UpdateSpeed(std::uint64_t transferred) {
 }
 
 void CCTaskProgressDlg::CloseAtEnd() {
+  // The window may hold the last reference to this object.
+  const auto keep = weak_from_this().lock();
   IProgressWindow* window;
   {
     std::lock_guard lock(m_lock);
@@ -371,6 +373,7 @@ void CCTaskProgressDlg::CloseAtEnd() {
 }
 
 void CCTaskProgressDlg::OnClickedOK() {
+  const auto keep = weak_from_this().lock();
   IProgressWindow* window;
   {
     std::lock_guard lock(m_lock);

@@ -85,7 +85,7 @@ class IProgressWindow {
   ~IProgressWindow() = default;
 };
 
-class CCTaskProgressDlg {
+class CCTaskProgressDlg : public std::enable_shared_from_this<CCTaskProgressDlg> {
  public:
   enum Type : int { kUpload = 0, kDownload = 1 };
   // Download subtypes are the download modes; an upload's 13 is silent.

@@ -331,7 +331,7 @@ int CVDUploadFileTask::Run() {
     delete this;
     return -2;
   }
-  if (netFailures > 1) m_host->ShowMessage(nullptr, TableText(IDS_NETWORK_UNAVAILABLE));
+  if (netFailures > 1) m_host->ShowMessage(m_parentWindow, TableText(IDS_NETWORK_UNAVAILABLE));
   if (!eventList.empty()) SendNewEvent(eventList);
 
   std::vector<std::string> replaced;
@@ -339,7 +339,7 @@ int CVDUploadFileTask::Run() {
     if (item.resultCode != 0) result = 1;
     if (item.replacedExisting == 1) replaced.push_back(item.name);
   }
-  if (!replaced.empty() && mode != 13) m_host->ShowMessage(nullptr, ReplacedFilesText(replaced));
+  if (!replaced.empty() && mode != 13) m_host->ShowMessage(m_parentWindow, ReplacedFilesText(replaced));
 
   VD_LOG_INFO("虚拟盘上传结束");
   if (m_callback) {
@@ -697,7 +697,7 @@ void CVDUploadFileTask::ShowUploadTaskDlg(int result, const std::vector<UploadRe
   (void)result;
   const auto report = BuildUploadReport(results, m_sameNameFolders,
                                         [this](int code) { return m_host->ResultMessage(code); });
-  if (report) m_host->ShowReport(TableText(IDS_UPLOAD_RESULT), report->summary, report->details);
+  if (report) m_host->ShowReport(m_parentWindow, TableText(IDS_UPLOAD_RESULT), report->summary, report->details);
 }
 
 void CVDUploadFileTask::UploadFileTaskOne(const std::string& catalogId, const std::string& localPath, int* resultCode,

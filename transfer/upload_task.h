@@ -62,8 +62,8 @@ class IUploadHost {
   virtual bool CreateProgressWindow(const std::shared_ptr<CCTaskProgressDlg>& dialog, void* parent, bool show) = 0;
   // A message box with caption 124 over `parent` (null: no window of ours).
   virtual void ShowMessage(void* parent, const std::u16string& text) = 0;
-  // The upload report (dialog 123), modal.
-  virtual void ShowReport(const std::u16string& title, const std::u16string& summary,
+  // The upload report (dialog 123), modal over `parent`.
+  virtual void ShowReport(void* parent, const std::u16string& title, const std::u16string& summary,
                           const std::u16string& details) = 0;
 
  protected:

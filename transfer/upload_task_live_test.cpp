@@ -250,7 +250,8 @@ class TestHost final : public IUploadHost {
     std::lock_guard l(lock);
     messages.push_back(U8(text));
   }
-  void ShowReport(const std::u16string& title, const std::u16string& summary, const std::u16string& details) override {
+  void ShowReport(void*, const std::u16string& title, const std::u16string& summary,
+                  const std::u16string& details) override {
     std::lock_guard l(lock);
     reports.push_back(U8(title) + "|" + U8(summary) + "|" + U8(details));
   }

@@ -35,6 +35,10 @@ std::u16string ReadUploadFilterSuffix(platform::IProfile& profile, std::u16strin
   return profile.GetString(JoinPath(parent_folder, u"sdkconfig.ini"), u"SDK", u"UploadFilterSuffix", u"", 260);
 }
 
+std::u16string ReadGzipSuffixes(platform::IProfile& profile, std::u16string_view parent_folder) {
+  return profile.GetString(JoinPath(parent_folder, u"sdkconfig.ini"), u"SDK", u"Gzip", u"", 260);
+}
+
 bool IsUploadFiltered(std::u16string_view file_name, std::u16string_view filter_list) {
   size_t dot = file_name.rfind(u'.');
   if (dot == std::u16string_view::npos || filter_list.empty()) return false;

@@ -32,6 +32,9 @@ NewFunctionFlags ReadNewFunctionFlags(platform::IProfile& profile, std::u16strin
 // <parent>\sdkconfig.ini [SDK] UploadFilterSuffix, at most 259 characters.
 std::u16string ReadUploadFilterSuffix(platform::IProfile& profile, std::u16string_view parent_folder);
 
+// <parent>\sdkconfig.ini [SDK] Gzip: the extensions sent compressed, at most 259 characters.
+std::u16string ReadGzipSuffixes(platform::IProfile& profile, std::u16string_view parent_folder);
+
 // A file is filtered when its suffix from the last "." (dot included) occurs
 // anywhere in the list, case-sensitively. Names without a "." are never filtered.
 bool IsUploadFiltered(std::u16string_view file_name, std::u16string_view filter_list);

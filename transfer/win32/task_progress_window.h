@@ -1,0 +1,46 @@
+#pragma once
+// The progress dialog's window (dialog 120): a modeless dialog on the thread
+// that creates it. Its timer drives CCTaskProgressDlg::OnTimer; workers'
+// changes arrive as one posted repaint. The window keeps the dialog's logic
+// alive until it is destroyed.
+#include <windows.h>
+
+#include <atomic>
+#include <memory>
+
+#include "task_progress_dlg.h"
+
+namespace vdtransfer {
+
+// The module the transfer dialogs' resources are linked into.
+HMODULE TransferResourceModule();
+
+class ProgressWindow final : public IProgressWindow {
+ public:
+  // Creates and shows (or hides) the window, owned by `owner`'s top-level
+  // window; null when it could not be made. `timerMs` is the clock's period.
+  static HWND Create(const std::shared_ptr<CCTaskProgressDlg>& dialog, HWND owner, bool show,
+                     UINT timerMs = kProgressTimerMs);
+
+  // IProgressWindow
+  void Invalidate() override;
+  void SetTitle(std::u16string_view text) override;
+  void SetText(int control, std::u16string_view text) override;
+  void ShowControl(int control, bool show) override;
+  void SetBar(int percent) override;
+  void Destroy() override;
+  void PostClose() override;
+
+ private:
+  ProgressWindow(std::shared_ptr<CCTaskProgressDlg> dialog, UINT timerMs)
+      : m_dialog(std::move(dialog)), m_timerMs(timerMs) {}
+  static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  INT_PTR Handle(UINT message, WPARAM wParam, LPARAM lParam);
+
+  std::shared_ptr<CCTaskProgressDlg> m_dialog;
+  HWND m_window = nullptr;
+  const UINT m_timerMs;
+  std::atomic<bool> m_repaintPosted{false};
+};
+
+}  // namespace vdtransfer

@@ -1,0 +1,18 @@
+#pragma once
+// Resource numbers of the transfer dialogs (transfer_dialogs.rc).
+#define IDD_TASK_PROGRESS 120
+#define IDD_UPLOAD_RESULT 123
+#define IDI_UPLOAD_RESULT 226
+
+#define IDC_PROGRESS_ITEM 201
+#define IDC_PROGRESS_BAR 202
+#define IDC_PROGRESS_HEADER 219
+#define IDC_PROGRESS_TARGET 220
+#define IDC_PROGRESS_TIME_LEFT 221
+#define IDC_PROGRESS_SPEED 222
+
+#define IDC_RESULT_DETAILS 204
+#define IDC_RESULT_SUMMARY 217
+#define IDC_RESULT_DETAIL 218
+#define IDC_RESULT_ICON 223
+#define IDC_RESULT_HINT 224

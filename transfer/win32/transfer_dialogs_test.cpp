@@ -1,0 +1,393 @@
+// The transfer dialogs as real windows under Wine, and the upload engine end
+// to end through CorbelSdk64.dll against the native service of the
+// cloudserver fixture: the progress dialog's labels are read back from its
+// controls while a tree uploads.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <regex>
+#include <set>
+#include <thread>
+
+#include "cloud_sdk.h"
+#include "login.h"
+#include "md5.h"
+#include "platform/text.h"
+#include "service_account.h"
+#include "task_progress_window.h"
+#include "transfer_dialog_ids.h"
+#include "upload_ret_dlg.h"
+#include "upload_task.h"
+#include "wine_test_support.h"
+
+namespace vdtransfer {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string U8(const std::wstring& text) { return platform::Utf16ToUtf8(std::u16string(text.begin(), text.end())); }
+
+std::wstring ControlText(HWND dialog, int control) {
+  wchar_t buffer[512] = {};
+  ::GetDlgItemTextW(dialog, control, buffer, 512);
+  return buffer;
+}
+
+std::wstring WindowText(HWND window) {
+  wchar_t buffer[512] = {};
+  ::GetWindowTextW(window, buffer, 512);
+  return buffer;
+}
+
+// Runs the thread's messages until `done` holds or the time is up.
+bool PumpUntil(const std::function<bool()>& done, DWORD ms) {
+  const ULONGLONG end = ::GetTickCount64() + ms;
+  while (!done()) {
+    if (::GetTickCount64() >= end) return false;
+    MSG msg;
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      ::TranslateMessage(&msg);
+      ::DispatchMessageW(&msg);
+    }
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+  }
+  return true;
+}
+
+HWND MakeOwner() {
+  return ::CreateWindowExW(0, L"STATIC", L"owner", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr, nullptr,
+                           nullptr);
+}
+
+TransferObject* MakeTransfer(const fs::path& path, std::uint64_t size) {
+  std::ofstream(path, std::ios::binary) << std::string(size, 'z');
+  return TransferObject::Create(path.string(), 0, true, kNormalAttributes);
+}
+
+int Height(HWND window) {
+  RECT rect;
+  ::GetWindowRect(window, &rect);
+  return rect.bottom - rect.top;
+}
+
+TEST(ProgressWindow, ShowsItsTitleSizeLabelsAndBarAndEndsWhenDone) {
+  vd::SignedOutFlag() = 0;
+  auto dlg = std::make_shared<CCTaskProgressDlg>(CCTaskProgressDlg::kUpload, 0);
+  dlg->SetTaskConut(1);
+  dlg->SetUploadTarget(u"Veyra云盘\\资料");
+  dlg->SetTotalCntAndSize(1, 40 * 1048576ull, u"");
+  HWND window = ProgressWindow::Create(dlg, nullptr, true, 50);
+  ASSERT_NE(window, nullptr);
+  EXPECT_EQ(U8(WindowText(window)), "正在上传至云端......");
+  RECT rect;
+  ::GetWindowRect(window, &rect);
+  EXPECT_EQ(rect.right - rect.left, kProgressWidth);
+  EXPECT_EQ(rect.bottom - rect.top, kProgressHeight);
+  EXPECT_EQ(U8(ControlText(window, IDC_PROGRESS_TIME_LEFT)), "剩余时间: --分--秒");
+  EXPECT_EQ(U8(ControlText(window, IDC_PROGRESS_SPEED)), "速度: 0KB/S");
+  EXPECT_EQ(U8(ControlText(window, IDC_PROGRESS_TARGET)), "到 Veyra云盘\\资料");
+  EXPECT_EQ(U8(ControlText(window, IDC_PROGRESS_HEADER)), "正在上传1个项目(共40.00MB)");
+
+  const fs::path file = fs::temp_directory_path() / "progress-window.bin";
+  TransferObject* t = MakeTransfer(file, 40 * 1048576ull);
+  dlg->SetTaskName(u"C:\\上传\\大.bin");
+  dlg->SetCurrentTransfer(t);
+  dlg->SetTransferring(true);
+  // A worker thread moves the bytes; the window's timer reads them.
+  std::thread worker([t] {
+    for (int i = 1; i <= 40; ++i) {
+      t->SetTransferred(static_cast<std::uint64_t>(i) * 1048576 / 2);
+      ::Sleep(5);
+    }
+  });
+  EXPECT_TRUE(PumpUntil([&] { return U8(ControlText(window, IDC_PROGRESS_SPEED)) != "速度: 0KB/S"; }, 20000));
+  worker.join();
+  EXPECT_EQ(U8(ControlText(window, IDC_PROGRESS_ITEM)), "从 C:\\上传\\大.bin");
+  const std::string speed = U8(ControlText(window, IDC_PROGRESS_SPEED));
+  const std::string left = U8(ControlText(window, IDC_PROGRESS_TIME_LEFT));
+  EXPECT_TRUE(std::regex_match(speed, std::regex("速度: [0-9]+\\.[0-9]{2}(MB|KB)/S"))) << speed;
+  EXPECT_TRUE(std::regex_match(left, std::regex("剩余时间: ([0-9]+小时)?[0-9]+分[0-9]+秒"))) << left;
+  PumpUntil([&] { return ::SendDlgItemMessageW(window, IDC_PROGRESS_BAR, PBM_GETPOS, 0, 0) == 50; }, 5000);
+  EXPECT_EQ(::SendDlgItemMessageW(window, IDC_PROGRESS_BAR, PBM_GETPOS, 0, 0), 50);
+
+  t->SetTransferred(40 * 1048576ull);
+  t->SetStatus(kTransferStatusDone);
+  EXPECT_TRUE(PumpUntil([&] { return !::IsWindow(window); }, 10000)) << "the last item closes the window";
+  EXPECT_TRUE(dlg->WaitEvent(0));
+  EXPECT_EQ(dlg->GetTaskQuitState(), 0);
+  dlg.reset();  // lets the transfer, and with it the file, go
+  std::error_code ec;
+  fs::remove(file, ec);
+}
+
+TEST(ProgressWindow, CancelAndALostOwnerBothStopTheTask) {
+  {
+    auto dlg = std::make_shared<CCTaskProgressDlg>(CCTaskProgressDlg::kUpload, 0);
+    dlg->SetTaskConut(3);
+    HWND window = ProgressWindow::Create(dlg, nullptr, true, 50);
+    ASSERT_NE(window, nullptr);
+    ::SendMessageW(::GetDlgItem(window, IDCANCEL), BM_CLICK, 0, 0);
+    EXPECT_TRUE(PumpUntil([&] { return !::IsWindow(window); }, 5000));
+    EXPECT_EQ(dlg->GetTaskQuitState(), 1);
+    EXPECT_EQ(dlg->GetTaskConut(), 0);
+    EXPECT_TRUE(dlg->WaitEvent(0));
+  }
+  {
+    HWND owner = MakeOwner();
+    auto dlg = std::make_shared<CCTaskProgressDlg>(CCTaskProgressDlg::kDownload, CCTaskProgressDlg::kDownloadOpen);
+    dlg->SetTaskConut(3);
+    HWND window = ProgressWindow::Create(dlg, owner, true, 50);
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(U8(WindowText(window)), "正在打开云端的文件");
+    EXPECT_FALSE(::IsWindowVisible(::GetDlgItem(window, IDC_PROGRESS_TARGET)));
+    ::DestroyWindow(owner);  // the view it belonged to closed
+    EXPECT_FALSE(::IsWindow(window));
+    EXPECT_EQ(dlg->GetTaskQuitState(), 1) << "no timer is left: the worker must not wait for one";
+    EXPECT_TRUE(dlg->WaitEvent(0));
+  }
+  {
+    auto dlg = std::make_shared<CCTaskProgressDlg>(CCTaskProgressDlg::kUpload, CCTaskProgressDlg::kSilent);
+    dlg->SetTaskConut(1);
+    HWND window = ProgressWindow::Create(dlg, nullptr, false, 50);
+    ASSERT_NE(window, nullptr);
+    EXPECT_FALSE(::IsWindowVisible(window)) << "the silent variant stays hidden";
+    dlg->Finish();
+    EXPECT_TRUE(PumpUntil([&] { return !::IsWindow(window); }, 5000)) << "a task that ended closes its window";
+  }
+}
+
+TEST(UploadRetDlg, OpensFoldedAndUnfoldsOnDetails) {
+  std::atomic<HWND> found{nullptr};
+  std::mutex lock;
+  std::vector<int> heights;
+  std::string summary, details, hint;
+  bool icon = false;
+  // The dialog is modal on this thread; another thread looks at it and clicks.
+  std::thread watcher([&] {
+    HWND dialog = nullptr;
+    for (int i = 0; i < 3000 && !dialog; ++i) {
+      HWND w = ::FindWindowW(nullptr, L"上传结果");
+      DWORD process = 0;
+      if (w) ::GetWindowThreadProcessId(w, &process);
+      if (w && process == ::GetCurrentProcessId()) dialog = w;
+      else ::Sleep(10);
+    }
+    if (!dialog) return;
+    found = dialog;
+    std::lock_guard l(lock);
+    heights.push_back(Height(dialog));
+    summary = U8(ControlText(dialog, IDC_RESULT_SUMMARY));
+    details = U8(ControlText(dialog, IDC_RESULT_DETAILS));
+    hint = U8(ControlText(dialog, IDC_RESULT_HINT));
+    icon = ::SendDlgItemMessageW(dialog, IDC_RESULT_ICON, STM_GETICON, 0, 0) != 0;
+    ::SendMessageW(::GetDlgItem(dialog, IDC_RESULT_DETAIL), BM_CLICK, 0, 0);
+    heights.push_back(Height(dialog));
+    ::SendMessageW(::GetDlgItem(dialog, IDC_RESULT_DETAIL), BM_CLICK, 0, 0);
+    heights.push_back(Height(dialog));
+    ::SendMessageW(::GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
+  });
+  CUploadRetDlg dlg;
+  dlg.SetTitle(u"上传结果");
+  dlg.SetSmallShow(u"上传完成, 共有1个文件(文件夹)上传失败！");
+  dlg.SetFullDail(u"上传失败详情:\r\n文件: C:\\a.txt\r\n");
+  HWND owner = MakeOwner();
+  const INT_PTR answer = dlg.DoModal(owner);
+  watcher.join();
+  ::DestroyWindow(owner);
+  ASSERT_NE(found.load(), nullptr) << "the report never showed";
+  EXPECT_EQ(answer, IDOK);
+  EXPECT_EQ(heights, (std::vector<int>{CUploadRetDlg::kCollapsedHeight, CUploadRetDlg::kExpandedHeight,
+                                       CUploadRetDlg::kCollapsedHeight}));
+  EXPECT_EQ(summary, "上传完成, 共有1个文件(文件夹)上传失败！");
+  EXPECT_EQ(details, "上传失败详情:\r\n文件: C:\\a.txt\r\n");
+  EXPECT_EQ(hint, "请点击\"详请\"查看原因。");
+  EXPECT_TRUE(icon);
+}
+
+// ---------------------------------------------------------------- end to end
+
+class WineHost final : public IUploadHost {
+ public:
+  ICloudSdk* Sdk() override { return GetCloudSdk(); }
+  std::string Account() override { return "alice"; }
+  std::u16string UserId() override { return platform::Utf8ToUtf16(userId); }
+  bool IsNetworkAvailable() override { return true; }
+  std::string GzipSuffixes() override { return ".txt"; }
+  std::string ResultMessage(int code) override { return std::to_string(code); }
+  bool CreateProgressWindow(const std::shared_ptr<CCTaskProgressDlg>& dialog, void* parent, bool show) override {
+    progress = ProgressWindow::Create(dialog, static_cast<HWND>(parent), show, 100);
+    return progress.load() != nullptr;
+  }
+  void ShowMessage(void*, const std::u16string& text) override {
+    std::lock_guard l(lock);
+    messages.push_back(platform::Utf16ToUtf8(text));
+  }
+  void ShowReport(void*, const std::u16string&, const std::u16string& summary, const std::u16string&) override {
+    std::lock_guard l(lock);
+    reports.push_back(platform::Utf16ToUtf8(summary));
+  }
+
+  std::string userId;
+  std::atomic<HWND> progress{nullptr};
+  std::mutex lock;
+  std::vector<std::string> messages, reports;
+};
+
+std::string ToAnsi(const fs::path& path) { return platform::WideToAnsi(path.u16string()); }
+
+std::string FileMd5(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return corbel::Md5::HexOf(bytes);
+}
+
+void WriteBytes(const fs::path& path, std::uint64_t size, unsigned seed) {
+  fs::create_directories(path.parent_path());
+  std::ofstream out(path, std::ios::binary);
+  std::string chunk(1 << 16, '\0');
+  std::uint32_t x = seed * 2654435761u + 1;
+  for (std::uint64_t done = 0; done < size;) {
+    for (char& c : chunk) {
+      x = x * 1664525u + 1013904223u;
+      c = static_cast<char>(x >> 24);
+    }
+    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), size - done));
+    out.write(chunk.data(), static_cast<std::streamsize>(n));
+    done += n;
+  }
+}
+
+ListResult List(ICloudSdk* sdk, const std::string& catalog) {
+  ListRequest request;
+  request.account = "alice";
+  request.catalogID = catalog;
+  ListResult result;
+  EXPECT_EQ(sdk->SyncLs(request, &result), kSdkOk);
+  return result;
+}
+
+TEST(UploadEndToEnd, ATreeUploadsThroughTheDllWithTheDialogShowingItsProgress) {
+  const int port = vd::testing::CloudserverFixturePort();
+  ASSERT_GT(port, 0) << "no port from the cloudserver fixture";
+  corbel::test::Account alice;
+  ASSERT_TRUE(corbel::test::SignIn(port, "alice", "alice-pass", &alice));
+  const fs::path folder = fs::temp_directory_path() / ("upload-e2e-" + std::to_string(::GetCurrentProcessId()));
+  fs::create_directories(folder);
+  corbel::test::WriteSdkConfig(folder, port);
+  ICloudSdk* sdk = GetCloudSdk();
+  ASSERT_TRUE(sdk->init(folder.string(), 0, folder.string(), 1));
+  ASSERT_EQ(sdk->SetTokenInfo("alice", alice.token, alice.opToken), kSdkOk);
+  const std::string target =
+      corbel::test::Mkdir(port, alice.token, alice.root, "上传测试" + std::to_string(::GetCurrentProcessId()));
+  ASSERT_FALSE(target.empty());
+
+  WineHost host;
+  host.userId = alice.userID;
+  SetUploadHost(&host);
+  SetUploadTimings({50, 200});
+  vd::SignedOutFlag() = 0;
+
+  // The service learns one file's bytes through an earlier upload.
+  // Narrow literals would be read in the ANSI code page: every Chinese path part goes through u8path.
+  const auto P = [](const char* utf8) { return fs::u8path(utf8); };
+  const fs::path src = folder / P("源");
+  WriteBytes(src / P("已有") / P("同样.bin"), 200000, 5);
+  WriteBytes(src / P("同样.bin"), 200000, 5);
+  {
+    std::atomic<bool> done{false};
+    UploadDirNode first;
+    first.catalogId = corbel::test::Mkdir(port, alice.token, alice.root, "先传" + std::to_string(::GetCurrentProcessId()));
+    first.files = {ToAnsi(src / P("已有") / P("同样.bin"))};
+    auto* task = new CVDUploadFileTask();
+    ASSERT_EQ(task->StartUploadServer(first, "alice", nullptr, 0, {}, 0, {}, 1, 200000, u"先传", nullptr,
+                                      [&](int, const std::vector<UploadResultItem>&, vd::PcPidl) { done = true; }),
+              0);
+    ASSERT_TRUE(PumpUntil([&] { return done.load(); }, 60000));
+  }
+
+  WriteBytes(src / P("说明.txt"), 9000, 1);
+  WriteBytes(src / P("空.txt"), 0, 0);
+  WriteBytes(src / P("大文件.bin"), 64ull * 1048576, 2);
+  WriteBytes(src / P("子目录") / P("图片.jpg"), 50000, 3);
+  WriteBytes(src / P("子目录") / P("更深") / P("深处.dat"), 70000, 4);
+  UploadDirNode root;
+  root.catalogId = target;
+  for (const char* name : {"说明.txt", "空.txt", "同样.bin", "大文件.bin"})
+    root.files.push_back(ToAnsi(src / fs::u8path(name)));
+  UploadDirNode sub;
+  sub.localPath = ToAnsi(src / fs::u8path("子目录"));
+  sub.files = {ToAnsi(src / fs::u8path("子目录") / fs::u8path("图片.jpg"))};
+  UploadDirNode deeper;
+  deeper.localPath = ToAnsi(src / fs::u8path("子目录") / fs::u8path("更深"));
+  deeper.files = {ToAnsi(src / fs::u8path("子目录") / fs::u8path("更深") / fs::u8path("深处.dat"))};
+  sub.subdirs = {deeper};
+  root.subdirs = {sub};
+
+  std::atomic<bool> done{false};
+  std::vector<UploadResultItem> results;
+  int result = -99;
+  host.progress = nullptr;
+  auto* task = new CVDUploadFileTask();
+  ASSERT_EQ(task->StartUploadServer(root, "alice", nullptr, 0, {}, 0, {}, 6, 64ull * 1048576 + 329000, u"上传测试",
+                                    nullptr,
+                                    [&](int r, const std::vector<UploadResultItem>& items, vd::PcPidl) {
+                                      result = r;
+                                      results = items;
+                                      done = true;
+                                    }),
+            0);
+  HWND dialog = host.progress.load();
+  ASSERT_NE(dialog, nullptr);
+  // The labels as the user sees them while the big file moves.
+  std::set<std::string> speeds, timesLeft;
+  ASSERT_TRUE(PumpUntil(
+      [&] {
+        if (::IsWindow(dialog)) {
+          speeds.insert(U8(ControlText(dialog, IDC_PROGRESS_SPEED)));
+          timesLeft.insert(U8(ControlText(dialog, IDC_PROGRESS_TIME_LEFT)));
+        }
+        return done.load();
+      },
+      300000));
+  SetUploadHost(nullptr);
+  EXPECT_EQ(result, 0);
+  ASSERT_EQ(results.size(), 8u);
+  for (const auto& r : results) EXPECT_EQ(r.resultCode, 0) << r.localPath;
+  bool movingSpeed = false, movingLeft = false;
+  for (const auto& s : speeds) movingSpeed |= std::regex_match(s, std::regex("速度: [0-9]+\\.[0-9]{2}(MB|KB)/S"));
+  for (const auto& s : timesLeft) movingLeft |= std::regex_match(s, std::regex("剩余时间: ([0-9]+小时)?[0-9]+分[0-9]+秒"));
+  EXPECT_TRUE(movingSpeed) << "speed labels seen: " << speeds.size();
+  EXPECT_TRUE(movingLeft) << "time-left labels seen: " << timesLeft.size();
+  EXPECT_TRUE(PumpUntil([&] { return !::IsWindow(dialog); }, 10000)) << "the dialog closed itself";
+
+  // Byte for byte: the service's digests are MD5s of what it stored.
+  const ListResult top = List(sdk, target);
+  std::map<std::string, const ContentInfo*> byName;
+  for (const auto& c : top.contents) byName[c.contentName] = &c;
+  for (const char* name : {"说明.txt", "空.txt", "同样.bin", "大文件.bin"}) {
+    const std::string ansi = platform::WideToAnsi(platform::Utf8ToUtf16(name));
+    ASSERT_TRUE(byName.count(ansi)) << name;
+    EXPECT_EQ(byName[ansi]->digest, FileMd5(src / fs::u8path(name))) << name;
+  }
+  ASSERT_EQ(top.catalogs.size(), 1u);
+  const ListResult middle = List(sdk, top.catalogs[0].catalogID);
+  ASSERT_EQ(middle.contents.size(), 1u);
+  EXPECT_EQ(middle.contents[0].digest, FileMd5(src / fs::u8path("子目录") / fs::u8path("图片.jpg")));
+  ASSERT_EQ(middle.catalogs.size(), 1u);
+  const ListResult deepest = List(sdk, middle.catalogs[0].catalogID);
+  ASSERT_EQ(deepest.contents.size(), 1u);
+  EXPECT_EQ(deepest.contents[0].digest, FileMd5(src / fs::u8path("子目录") / fs::u8path("更深") / fs::u8path("深处.dat")));
+  std::error_code ec;
+  fs::remove_all(folder, ec);
+}
+
+}  // namespace
+}  // namespace vdtransfer
