@@ -3,7 +3,9 @@
 # layout in a Wine prefix (client and SDK in the install folder, the shell
 # library one folder below), the desktop client signed in, the library
 # registered, "Computer" and the cloud disk as the shell lists them, and
-# screenshots of Wine's Explorer. Everything it makes lands in build/demo.
+# screenshots of Wine's Explorer, then a local folder uploaded through the
+# engine with its progress dialog on screen. Everything it makes lands in
+# build/demo.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -85,4 +87,33 @@ DISPLAY="$DISPLAY" xdotool mousemove 202 144 click --repeat 2 --delay 120 1 2>/d
 sleep 5
 xwd -display "$DISPLAY" -root -silent | convert xwd:- "$out/cloud-disk.png"
 echo "screenshot: $out/cloud-disk.png"
+
+echo "== A local folder uploads into the cloud disk (vdupload.exe, the upload engine and its dialogs)"
+cp "$bin/vdupload.exe" "$install/"
+src="$out/upload-source"
+mkdir -p "$src/照片" "$src/文档/草稿"
+printf '上传演示：这个文件夹经上传引擎进入云盘。\r\n' >"$src/说明.txt"
+convert -size 640x480 plasma:fractal "$src/照片/风景.jpg" 2>/dev/null || head -c 200000 /dev/urandom >"$src/照片/风景.jpg"
+printf 'draft\r\n' >"$src/文档/草稿/第一稿.txt"
+: >"$src/文档/空文件.txt"
+head -c $((512 * 1024 * 1024)) /dev/urandom >"$src/大文件.bin"
+"$run" "$install/vdupload.exe" "$(winpath "$src")" "演示上传" </dev/null >"$out/vdupload.log" 2>&1 &
+upload=$!
+sleep 4
+xwd -display "$DISPLAY" -root -silent | convert xwd:- "$out/upload-progress.png"
+echo "screenshot: $out/upload-progress.png"
+wait "$upload" && tr -d '\r' <"$out/vdupload.log"
+# The cloud disk opened again from the tree, twice: the first visit lists the
+# cache and starts a fresh listing in the background, the second shows it.
+for _ in 1 2; do
+  DISPLAY="$DISPLAY" xdotool mousemove 85 126 click 1 2>/dev/null || true
+  sleep 2
+  DISPLAY="$DISPLAY" xdotool mousemove 107 211 click 1 2>/dev/null || true
+  sleep 3
+done
+xwd -display "$DISPLAY" -root -silent | convert xwd:- "$out/after-upload.png"
+echo "screenshot: $out/after-upload.png"
+"$run" "$bin/shell_list.exe" '::{20D04FE0-3AEA-1069-A2D8-08002B30309D}\::{CB5DEC9E-175E-45DF-B647-BCBEE0669FE6}' \
+  演示上传 2>/dev/null | sed 's/^/  /'
+
 "$run" "$install/Nimbra.exe" --sign-out >/dev/null 2>&1 && echo "signed out"

@@ -319,10 +319,7 @@ void CCTaskProgressDlg::OnTimer() {
   }
   if (m_tick % 2 == 0) UpdateSpeed(transferred);
 
-  if (transfer && (status & kTransferStopMask) && transfer->WaitSignalled(0, nullptr)) {
-    m_transferring.store(0);
-    if ((status & kTransferStatusDone) || m_retryDisplay.load() == 15) m_doneCount.fetch_add(1);
-    // The worker waits for this; a pause here would stall the window's thread.
+  if (transfer && (status & kTransferStopMask) && transfer->WaitSignalled(0, nullptr) && ClaimTransferEnd(status)) {
     if (m_event) m_event->Set();
   }
   if (vd::SignedOutFlag().load() == 1) {
@@ -341,6 +338,12 @@ void CCTaskProgressDlg::OnTimer() {
   if (m_collectMode.load()) QueryCollectProcess();
   if (m_waiting.load()) QueryWaitingProcess();
   ApplyPending();
+}
+
+bool CCTaskProgressDlg::ClaimTransferEnd(std::uint32_t status) {
+  if (m_transferring.exchange(0) != 1) return false;
+  if ((status & kTransferStatusDone) || m_retryDisplay.load() == 15) m_doneCount.fetch_add(1);
+  return true;
 }
 
 void CCTaskProgressDlg::UpdateSpeed(std::uint64_t transferred) {

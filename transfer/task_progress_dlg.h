@@ -120,6 +120,10 @@ class CCTaskProgressDlg : public std::enable_shared_from_this<CCTaskProgressDlg>
   // The current transfer with a reference for the caller, or null.
   TransferObject* CurrentTransfer() const;
   void SetTransferring(bool on) { m_transferring.store(on ? 1 : 0); }
+  // Books the end of the current transfer once, whoever sees it first: the
+  // timer, or the worker woken by the transfer itself. A finished item (done
+  // bit, or the fifteenth retry) counts. True for the one that booked it.
+  bool ClaimTransferEnd(std::uint32_t status);
   bool IsTransferring() const { return m_transferring.load() != 0; }
   void SetRetryDisplay(int round) { m_retryDisplay.store(round); }
   int GetRetryDisplay() const { return m_retryDisplay.load(); }

@@ -185,6 +185,21 @@ TEST_F(ProgressDialog, AFinishedTransferIsCountedOnceWakesTheWorkerAndTheLastClo
   EXPECT_EQ(o.dlg.GetCurrentTaskCount(), 1) << "an ended transfer is counted once";
   EXPECT_EQ(o.window.destroys, 0);
 
+  // The worker woken by the transfer itself books the end; the timer then
+  // neither counts it again nor wakes anybody.
+  TransferObject* early = Transfer(10);
+  o.dlg.SetTaskConut(3);
+  o.dlg.SetCurrentTransfer(early);
+  o.dlg.SetTransferring(true);
+  early->SetStatus(kTransferStatusDone);
+  EXPECT_TRUE(o.dlg.ClaimTransferEnd(early->GetStatus()));
+  EXPECT_FALSE(o.dlg.ClaimTransferEnd(early->GetStatus())) << "booked once";
+  o.dlg.OnTimer();
+  EXPECT_EQ(o.dlg.GetCurrentTaskCount(), 2);
+  EXPECT_FALSE(o.dlg.WaitEvent(0));
+  o.dlg.SetTaskConut(2);
+  o.dlg.SetCurrentTaskCount(1);
+
   // A failed one wakes the worker (to retry) but is no finished item.
   o.dlg.AddUploadAllDeal(1000);
   TransferObject* second = Transfer(1000);

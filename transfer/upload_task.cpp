@@ -284,10 +284,25 @@ unsigned CVDUploadFileTask::UploadThreadProc(CVDUploadFileTask* task) {
 }
 
 void CVDUploadFileTask::WaitDialog() {
-  // The dialog signals on admission, on a transfer's end and on a cancel; a
-  // window that went away signals too, so this never outlives it.
+  // The dialog signals on admission and on a cancel; a window that went away
+  // signals too, so this never outlives it.
   while (!m_dialog->WaitEvent(1000)) {
-    if (m_dialog->IsClosed() && !m_dialog->IsTransferring() && !m_dialog->IsWaiting()) return;
+    if (m_dialog->IsClosed()) return;
+  }
+}
+
+void CVDUploadFileTask::WaitTransfer(TransferObject* transfer) {
+  // The transfer's own event wakes the worker at once; waiting for the
+  // dialog's next tick would cost up to a second a file.
+  for (;;) {
+    std::uint32_t status = 0;
+    if (transfer->WaitSignalled(100, &status) && (status & kTransferStopMask)) {
+      m_dialog->ClaimTransferEnd(status);
+      return;
+    }
+    // A cancel, the timer's booking of the end, or a stale signal: look again.
+    if (m_dialog->WaitEvent(0) && m_dialog->GetTaskQuitState() == 1) return;
+    if (m_dialog->IsClosed()) return;
   }
 }
 
@@ -496,9 +511,9 @@ int CVDUploadFileTask::UploadOneFile(UploadDirNode& node, const std::string& pat
     transfer->SetGzip(gzip);
     m_dialog->SetCurrentTransfer(transfer);
     const int started = m_sdk->uploadFile(transfer);
-    if (started != 0) transfer->SetStatus(kTransferStatusFailed);  // wakes the timer's end check
+    if (started != 0) transfer->SetStatus(kTransferStatusFailed);
     m_dialog->SetTransferring(true);
-    WaitDialog();
+    WaitTransfer(transfer);
 
     if (m_dialog->GetTaskQuitState() == 1) {
       CancelCurrent();
@@ -553,7 +568,10 @@ int CVDUploadFileTask::DoResumeUpload() {
     VD_LOG_INFO("Upload File %s failed! retry: %d times", m_curPath.c_str(), m_retries);
     if (ResumeUploadFile("")) {
       VD_LOG_INFO("%s DoResumeUpload:WaitForSingleObject...", m_curPath.c_str());
-      WaitDialog();
+      if (TransferObject* resumed = m_dialog->CurrentTransfer()) {
+        WaitTransfer(resumed);
+        resumed->Release();
+      }
       if (m_dialog->GetTaskQuitState() == 1) {
         VD_LOG_INFO("User cancel retry upload file %s! retry: %d times", m_curPath.c_str(), m_retries);
         result = -1;

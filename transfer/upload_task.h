@@ -176,8 +176,10 @@ class CVDUploadFileTask {
   }
   std::string ParentPath(const std::string& catalogId) const;
   void CancelCurrent();
-  // Waits for the dialog's event; false when the dialog went away.
+  // Waits for admission to a slot (or a cancel).
   void WaitDialog();
+  // Waits for the transfer to end, or for a cancel.
+  void WaitTransfer(TransferObject* transfer);
   void SendNewEvent(const std::vector<UploadResultItem>& eventList);
   void ShowUploadTaskDlg(int result, const std::vector<UploadResultItem>& results);
 

@@ -70,9 +70,7 @@ INT_PTR CALLBACK ProgressWindow::DialogProc(HWND window, UINT message, WPARAM wP
 INT_PTR ProgressWindow::Handle(UINT message, WPARAM wParam, LPARAM) {
   switch (message) {
     case WM_INITDIALOG: {
-      RECT rect;
-      ::GetWindowRect(m_window, &rect);
-      ::SetWindowPos(m_window, nullptr, 0, 0, kProgressWidth, kProgressHeight, SWP_NOMOVE | SWP_NOZORDER);
+      Layout();
       ::SendDlgItemMessageW(m_window, IDC_PROGRESS_BAR, PBM_SETRANGE32, 0, 100);
       m_dialog->Attach(this);
       m_dialog->OnInitDialog();
@@ -102,6 +100,29 @@ INT_PTR ProgressWindow::Handle(UINT message, WPARAM wParam, LPARAM) {
     default:
       return FALSE;
   }
+}
+
+void ProgressWindow::Layout() {
+  // The window has a fixed size in pixels; the controls are placed in pixels
+  // too, so that no dialog font stretches them past its edge.
+  RECT work = {0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)};
+  ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  ::SetWindowPos(m_window, nullptr, work.left + (work.right - work.left - kProgressWidth) / 2,
+                 work.top + (work.bottom - work.top - kProgressHeight) / 2, kProgressWidth, kProgressHeight,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+  RECT client;
+  ::GetClientRect(m_window, &client);
+  const int margin = 12, width = client.right - 2 * margin, line = 18;
+  const auto place = [&](int control, int x, int y, int w, int h) {
+    ::SetWindowPos(::GetDlgItem(m_window, control), nullptr, x, y, w, h, SWP_NOZORDER | SWP_NOACTIVATE);
+  };
+  place(IDC_PROGRESS_HEADER, margin, 10, width, line);
+  place(IDC_PROGRESS_ITEM, margin, 32, width, line);
+  place(IDC_PROGRESS_TARGET, margin, 52, width, line);
+  place(IDC_PROGRESS_BAR, margin, 76, width, 16);
+  place(IDC_PROGRESS_TIME_LEFT, margin, 102, width / 2 - 4, line);
+  place(IDC_PROGRESS_SPEED, margin + width / 2 + 4, 102, width / 2 - 4, line);
+  place(IDCANCEL, client.right - margin - 80, client.bottom - margin - 26, 80, 26);
 }
 
 void ProgressWindow::Invalidate() {

@@ -36,6 +36,7 @@ class ProgressWindow final : public IProgressWindow {
       : m_dialog(std::move(dialog)), m_timerMs(timerMs) {}
   static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   INT_PTR Handle(UINT message, WPARAM wParam, LPARAM lParam);
+  void Layout();
 
   std::shared_ptr<CCTaskProgressDlg> m_dialog;
   HWND m_window = nullptr;
