@@ -103,12 +103,13 @@ sleep 4
 xwd -display "$DISPLAY" -root -silent | convert xwd:- "$out/upload-progress.png"
 echo "screenshot: $out/upload-progress.png"
 wait "$upload" && tr -d '\r' <"$out/vdupload.log"
-# The cloud disk opened again from the tree, twice: the first visit lists the
-# cache and starts a fresh listing in the background, the second shows it.
+# Up to "Computer" and into the cloud disk again, twice: the first visit
+# lists the cache and starts a fresh listing in the background, the second
+# shows what it found.
 for _ in 1 2; do
-  DISPLAY="$DISPLAY" xdotool mousemove 85 126 click 1 2>/dev/null || true
+  DISPLAY="$DISPLAY" xdotool mousemove 81 40 click 1 2>/dev/null || true
   sleep 2
-  DISPLAY="$DISPLAY" xdotool mousemove 107 211 click 1 2>/dev/null || true
+  DISPLAY="$DISPLAY" xdotool mousemove 202 144 click --repeat 2 --delay 120 1 2>/dev/null || true
   sleep 3
 done
 xwd -display "$DISPLAY" -root -silent | convert xwd:- "$out/after-upload.png"

@@ -181,7 +181,10 @@ class TickingWindow final : public IProgressWindow {
     m_dlg->OnInitDialog();
     m_timer = m_queue->Start(kTickMs, kTickMs, [this] { Tick(); });
   }
-  ~TickingWindow() { m_timer.reset(); }
+  ~TickingWindow() {
+    m_timer.reset();
+    if (!m_gone) m_dlg->Attach(nullptr);
+  }
 
   void Invalidate() override {}
   void SetTitle(std::u16string_view) override {}
