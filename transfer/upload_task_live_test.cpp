@@ -724,5 +724,33 @@ TEST_F(UploadLive, SignOutEndsTheRunWithoutReportOrCallback) {
   EXPECT_TRUE(m_host.reports.empty());
 }
 
+TEST_F(UploadLive, OneFileWithoutDialogOrThreadForTheSendBack) {
+  const std::string target = NewCatalog("送回");
+  struct Case {
+    const char* name;
+    std::string path;
+    int wantCode;
+    std::uint32_t wantStatus;
+  } cases[] = {
+      {"a changed file goes up", Write("送回/文档.txt", 300000, 80), 0, kTransferStatusDone},
+      {"the same bytes again: the service has them", Write("送回/副本.txt", 300000, 80), 0, kTransferStatusDone},
+      {"a file that is gone", (m_dir.path() / "src" / "没有.txt").string(), -1, 0},
+  };
+  const std::size_t sentBefore = m_sdk.Copy(m_sdk.sent).size();
+  for (const auto& c : cases) {
+    int code = -99;
+    std::uint32_t status = 0xFFFF;
+    CVDUploadFileTask::UploadFileTaskOne(target, c.path, &code, &status);
+    EXPECT_EQ(code, c.wantCode) << c.name;
+    EXPECT_EQ(status, c.wantStatus) << c.name;
+  }
+  EXPECT_EQ(m_sdk.Copy(m_sdk.sent).size() - sentBefore, 1u) << "only the first needed its bytes sent";
+  const ListResult list = List(target);
+  ASSERT_NE(FindContent(list, "文档.txt"), nullptr);
+  EXPECT_EQ(FindContent(list, "文档.txt")->digest, FileMd5(cases[0].path));
+  ASSERT_NE(FindContent(list, "副本.txt"), nullptr);
+  EXPECT_EQ(list.contents.size(), 2u);
+}
+
 }  // namespace
 }  // namespace vdtransfer

@@ -274,26 +274,53 @@ ListResult List(ICloudSdk* sdk, const std::string& catalog) {
   return result;
 }
 
-TEST(UploadEndToEnd, ATreeUploadsThroughTheDllWithTheDialogShowingItsProgress) {
-  const int port = vd::testing::CloudserverFixturePort();
-  ASSERT_GT(port, 0) << "no port from the cloudserver fixture";
-  corbel::test::Account alice;
-  ASSERT_TRUE(corbel::test::SignIn(port, "alice", "alice-pass", &alice));
-  const fs::path folder = fs::temp_directory_path() / ("upload-e2e-" + std::to_string(::GetCurrentProcessId()));
-  fs::create_directories(folder);
-  corbel::test::WriteSdkConfig(folder, port);
-  ICloudSdk* sdk = GetCloudSdk();
-  ASSERT_TRUE(sdk->init(folder.string(), 0, folder.string(), 1));
-  ASSERT_EQ(sdk->SetTokenInfo("alice", alice.token, alice.opToken), kSdkOk);
-  const std::string target =
-      corbel::test::Mkdir(port, alice.token, alice.root, "上传测试" + std::to_string(::GetCurrentProcessId()));
-  ASSERT_FALSE(target.empty());
+// Signed in once per process against the fixture's service.
+class UploadEndToEnd : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    s_port = vd::testing::CloudserverFixturePort();
+    if (s_port <= 0 || !corbel::test::SignIn(s_port, "alice", "alice-pass", &s_alice)) return;
+    s_folder = fs::temp_directory_path() / ("upload-e2e-" + std::to_string(::GetCurrentProcessId()));
+    fs::create_directories(s_folder);
+    corbel::test::WriteSdkConfig(s_folder, s_port);
+    s_ready = GetCloudSdk()->init(s_folder.string(), 0, s_folder.string(), 1) &&
+              GetCloudSdk()->SetTokenInfo("alice", s_alice.token, s_alice.opToken) == kSdkOk;
+  }
+  static void TearDownTestSuite() {
+    std::error_code ec;
+    fs::remove_all(s_folder, ec);
+  }
+  void SetUp() override {
+    ASSERT_TRUE(s_ready) << "no service from the cloudserver fixture, or no sign-in";
+    host.userId = s_alice.userID;
+    SetUploadHost(&host);
+    SetUploadTimings({50, 200});
+    vd::SignedOutFlag() = 0;
+  }
+  void TearDown() override {
+    // Every worker gives its slot back after its callback.
+    PumpUntil([] { return RunningUploads().load() == 0; }, 30000);
+    EXPECT_EQ(RunningUploads().load(), 0);
+    SetUploadHost(nullptr);
+  }
+  std::string NewCatalog(const std::string& name) {
+    return corbel::test::Mkdir(s_port, s_alice.token, s_alice.root, name + std::to_string(::GetCurrentProcessId()));
+  }
 
+  static inline int s_port = 0;
+  static inline corbel::test::Account s_alice;
+  static inline fs::path s_folder;
+  static inline bool s_ready = false;
   WineHost host;
-  host.userId = alice.userID;
-  SetUploadHost(&host);
-  SetUploadTimings({50, 200});
-  vd::SignedOutFlag() = 0;
+  ICloudSdk* sdk = GetCloudSdk();
+};
+
+TEST_F(UploadEndToEnd, ATreeUploadsThroughTheDllWithTheDialogShowingItsProgress) {
+  const fs::path folder = s_folder;
+  const int port = s_port;
+  const corbel::test::Account& alice = s_alice;
+  const std::string target = NewCatalog("上传测试");
+  ASSERT_FALSE(target.empty());
 
   // The service learns one file's bytes through an earlier upload.
   // Narrow literals would be read in the ANSI code page: every Chinese path part goes through u8path.
@@ -346,6 +373,7 @@ TEST(UploadEndToEnd, ATreeUploadsThroughTheDllWithTheDialogShowingItsProgress) {
             0);
   HWND dialog = host.progress.load();
   ASSERT_NE(dialog, nullptr);
+  EXPECT_TRUE(::IsWindowVisible(dialog));
   // The labels as the user sees them while the big file moves.
   std::set<std::string> speeds, timesLeft;
   ASSERT_TRUE(PumpUntil(
@@ -357,7 +385,6 @@ TEST(UploadEndToEnd, ATreeUploadsThroughTheDllWithTheDialogShowingItsProgress) {
         return done.load();
       },
       300000));
-  SetUploadHost(nullptr);
   EXPECT_EQ(result, 0);
   ASSERT_EQ(results.size(), 8u);
   for (const auto& r : results) EXPECT_EQ(r.resultCode, 0) << r.localPath;
@@ -385,8 +412,76 @@ TEST(UploadEndToEnd, ATreeUploadsThroughTheDllWithTheDialogShowingItsProgress) {
   const ListResult deepest = List(sdk, middle.catalogs[0].catalogID);
   ASSERT_EQ(deepest.contents.size(), 1u);
   EXPECT_EQ(deepest.contents[0].digest, FileMd5(src / fs::u8path("子目录") / fs::u8path("更深") / fs::u8path("深处.dat")));
-  std::error_code ec;
-  fs::remove_all(folder, ec);
+}
+
+TEST_F(UploadEndToEnd, CancelOnTheDialogDropsTheTransferAndLeavesNothingInTheCatalog) {
+  const std::string target = NewCatalog("取消测试");
+  ASSERT_FALSE(target.empty());
+  const fs::path big = s_folder / fs::u8path("取消") / fs::u8path("大.bin");
+  WriteBytes(big, 96ull * 1048576, 9);
+  UploadDirNode root;
+  root.catalogId = target;
+  root.files = {ToAnsi(big)};
+  std::atomic<bool> done{false};
+  std::vector<UploadResultItem> results;
+  auto* task = new CVDUploadFileTask();
+  ASSERT_EQ(task->StartUploadServer(root, "alice", nullptr, 0, {}, 0, {}, 1, 96ull * 1048576, u"取消测试", nullptr,
+                                    [&](int, const std::vector<UploadResultItem>& items, vd::PcPidl) {
+                                      results = items;
+                                      done = true;
+                                    }),
+            0);
+  HWND dialog = host.progress.load();
+  ASSERT_NE(dialog, nullptr);
+  // Cancel once the bar has moved, as a user would.
+  ASSERT_TRUE(PumpUntil(
+      [&] { return ::SendDlgItemMessageW(dialog, IDC_PROGRESS_BAR, PBM_GETPOS, 0, 0) >= 2 || done.load(); }, 60000));
+  ASSERT_FALSE(done.load()) << "the upload ended before the cancel";
+  ::SendMessageW(::GetDlgItem(dialog, IDCANCEL), BM_CLICK, 0, 0);
+  EXPECT_FALSE(::IsWindow(dialog)) << "the dialog closes on cancel";
+  ASSERT_TRUE(PumpUntil([&] { return done.load(); }, 60000));
+  EXPECT_TRUE(results.empty()) << "a cancelled file has no record";
+  const ListResult list = List(sdk, target);
+  EXPECT_TRUE(list.contents.empty()) << list.contents.size() << " files left in the catalog";
+}
+
+TEST_F(UploadEndToEnd, FiveTasksAtOnceTheFifthShowsItWaitsThenRuns) {
+  const std::string target = NewCatalog("五个任务");
+  ASSERT_FALSE(target.empty());
+  constexpr int kTasks = 5;
+  std::atomic<int> finished{0};
+  std::vector<HWND> dialogs;
+  for (int i = 0; i < kTasks; ++i) {
+    const fs::path file = s_folder / fs::u8path("五个") / (std::to_string(i) + ".bin");
+    WriteBytes(file, 24ull * 1048576, 40 + i);
+    UploadDirNode root;
+    root.catalogId = target;
+    root.files = {ToAnsi(file)};
+    auto* task = new CVDUploadFileTask();
+    ASSERT_EQ(task->StartUploadServer(root, "alice", nullptr, 0, {}, 0, {}, 1, 24ull * 1048576, u"五个任务", nullptr,
+                                      [&](int r, const std::vector<UploadResultItem>&, vd::PcPidl) {
+                                        EXPECT_EQ(r, 0);
+                                        ++finished;
+                                      }),
+              0);
+    dialogs.push_back(host.progress.load());
+  }
+  int peak = 0;
+  std::set<HWND> waited;
+  ASSERT_TRUE(PumpUntil(
+      [&] {
+        peak = std::max(peak, RunningUploads().load());
+        for (HWND d : dialogs) {
+          if (::IsWindow(d) && U8(ControlText(d, IDC_PROGRESS_HEADER)) == "正在排队等待上传..." &&
+              U8(ControlText(d, IDC_PROGRESS_ITEM)) == "正在排队等待上传...")
+            waited.insert(d);
+        }
+        return finished.load() == kTasks;
+      },
+      300000));
+  EXPECT_LE(peak, kMaxRunningTransfers);
+  EXPECT_GE(waited.size(), 1u) << "one task showed that it waits for a slot";
+  EXPECT_EQ(List(sdk, target).contents.size(), static_cast<std::size_t>(kTasks));
 }
 
 }  // namespace
