@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "cloud_sdk_impl.h"
+#include "curl_put.h"
 #include "md5.h"
 #include "tests/sdk_test_support.h"
 
@@ -119,47 +120,15 @@ void BM_UploadSdk(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * g_bytes));
 }
 
-size_t ReadFromFd(char* buffer, size_t size, size_t count, void* user) {
-  ssize_t n = read(*static_cast<int*>(user), buffer, size * count);
-  return n < 0 ? CURL_READFUNC_ABORT : static_cast<size_t>(n);
-}
-size_t Discard(char*, size_t size, size_t count, void*) { return size * count; }
-
 // Plain HTTP: the same ranged PUTs of the same size with libcurl, no SDK.
 void BM_UploadCurl(benchmark::State& state) {
   World& w = TheWorld();
   for (auto _ : state) {
     std::string md5;
     auto task = w.NewTask(&md5);
-    int fd = open(w.source.c_str(), O_RDONLY);
-    CURL* h = curl_easy_init();
-    auto start = Clock::now();
-    bool ok = true;
-    for (std::uint64_t at = 0; at < g_bytes && ok; at += kChunk) {
-      const std::uint64_t n = std::min<std::uint64_t>(kChunk, g_bytes - at);
-      std::string range = "Content-Range: bytes " + std::to_string(at) + "-" + std::to_string(at + n - 1) + "/" +
-                          std::to_string(g_bytes);
-      curl_slist* headers = curl_slist_append(nullptr, range.c_str());
-      headers = curl_slist_append(headers, "Expect:");
-      curl_easy_setopt(h, CURLOPT_URL, task.uploadURL.c_str());
-      curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);
-      curl_easy_setopt(h, CURLOPT_READFUNCTION, ReadFromFd);
-      curl_easy_setopt(h, CURLOPT_READDATA, &fd);
-      curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(n));
-      curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers);
-      curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, Discard);
-      curl_easy_setopt(h, CURLOPT_PROXY, "");
-      // The SDK's upload buffer: the same sized reads and writes on both sides.
-      curl_easy_setopt(h, CURLOPT_UPLOAD_BUFFERSIZE, 512L * 1024);
-      long code = 0;
-      ok = curl_easy_perform(h) == CURLE_OK;
-      curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &code);
-      ok = ok && code == 200;
-      curl_slist_free_all(headers);
-    }
-    double s = std::chrono::duration<double>(Clock::now() - start).count();
-    curl_easy_cleanup(h);
-    close(fd);
+    const auto start = Clock::now();
+    const bool ok = bench::CurlPutChunks(task.uploadURL, w.source, g_bytes, kChunk);
+    const double s = std::chrono::duration<double>(Clock::now() - start).count();
     if (!ok) state.SkipWithError("curl upload failed");
     state.SetIterationTime(s);
     Record("upload_curl", s);

@@ -20,6 +20,8 @@
 #include <string>
 
 #include "cloud_sdk_impl.h"
+#include "headless_progress_window.h"
+#include "curl_put.h"
 #include "platform/clock.h"
 #include "tests/sdk_test_support.h"
 #include "upload_task.h"
@@ -32,53 +34,6 @@ using Clock = std::chrono::steady_clock;
 std::uint64_t g_bytes = 1ull << 30;
 constexpr std::uint32_t kChunk = 16u << 20;
 
-// The dialog's window for a process without windows: the product's period,
-// and the CPU its ticks take.
-class TimedWindow final : public IProgressWindow {
- public:
-  explicit TimedWindow(std::shared_ptr<CCTaskProgressDlg> dlg) : m_dlg(std::move(dlg)) {
-    m_dlg->Attach(this);
-    m_dlg->OnInitDialog();
-    m_timer = m_queue->Start(kProgressTimerMs, kProgressTimerMs, [this] { Tick(); });
-  }
-  ~TimedWindow() {
-    m_timer.reset();
-    if (!m_gone) m_dlg->Attach(nullptr);
-  }
-  void Invalidate() override {}
-  void SetTitle(std::u16string_view) override {}
-  void SetText(int, std::u16string_view) override {}
-  void ShowControl(int, bool) override {}
-  void SetBar(int) override {}
-  void Destroy() override {
-    m_gone = true;
-    m_dlg->OnDestroyed();
-  }
-  void PostClose() override { m_close = true; }
-  std::uint64_t cpu100ns() const { return m_cpu; }
-  int ticks() const { return m_ticks; }
-
- private:
-  void Tick() {
-    if (m_gone) return;
-    const std::uint64_t before = platform::ThreadCpuTime100ns();
-    if (m_close.exchange(false)) {
-      m_dlg->OnClose();
-    } else {
-      m_dlg->OnTimer();
-      if (!m_gone) m_dlg->ApplyPending();
-    }
-    m_cpu += platform::ThreadCpuTime100ns() - before;
-    ++m_ticks;
-  }
-  std::shared_ptr<CCTaskProgressDlg> m_dlg;
-  std::unique_ptr<platform::TimerQueue> m_queue = platform::TimerQueue::Create();
-  std::unique_ptr<platform::TimerQueue::Timer> m_timer;
-  std::atomic<bool> m_gone{false}, m_close{false};
-  std::atomic<std::uint64_t> m_cpu{0};
-  std::atomic<int> m_ticks{0};
-};
-
 class BenchHost final : public IUploadHost {
  public:
   explicit BenchHost(ICloudSdk* sdk) : m_sdk(sdk) {}
@@ -89,12 +44,12 @@ class BenchHost final : public IUploadHost {
   std::string GzipSuffixes() override { return {}; }
   std::string ResultMessage(int code) override { return std::to_string(code); }
   bool CreateProgressWindow(const std::shared_ptr<CCTaskProgressDlg>& dialog, void*, bool) override {
-    window = std::make_unique<TimedWindow>(dialog);
+    window = std::make_unique<HeadlessProgressWindow>(dialog, kProgressTimerMs);  // the product's period
     return true;
   }
   void ShowMessage(void*, const std::u16string&) override {}
   void ShowReport(void*, const std::u16string&, const std::u16string&, const std::u16string&) override {}
-  std::unique_ptr<TimedWindow> window;
+  std::unique_ptr<HeadlessProgressWindow> window;
 
  private:
   ICloudSdk* m_sdk;
@@ -183,11 +138,6 @@ void BM_UploadEngine(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * g_bytes));
 }
 
-size_t ReadFromFd(char* buffer, size_t size, size_t count, void* user) {
-  ssize_t n = read(*static_cast<int*>(user), buffer, size * count);
-  return n < 0 ? CURL_READFUNC_ABORT : static_cast<size_t>(n);
-}
-size_t Discard(char*, size_t size, size_t count, void*) { return size * count; }
 
 // Plain HTTP: the upload request, then ranged PUTs of the same bytes with
 // libcurl; no MD5 of its own, no engine, no dialog.
@@ -203,35 +153,9 @@ void BM_UploadCurl(benchmark::State& state) {
     request.files = {{"curl-" + std::to_string(w.round) + ".bin", std::to_string(g_bytes), md5}};
     UploadFileResult task;
     if (w.sdk.SyncUploadFileRequest(request, &task) != 0 || task.entries.at(0).isNeedUpload != "1") std::abort();
-    const std::string& url = task.uploadURL;  // the SDK hands it back whole
-    int fd = open(w.source.c_str(), O_RDONLY);
-    CURL* h = curl_easy_init();
     const auto start = Clock::now();
-    bool ok = true;
-    for (std::uint64_t at = 0; at < g_bytes && ok; at += kChunk) {
-      const std::uint64_t n = std::min<std::uint64_t>(kChunk, g_bytes - at);
-      std::string range = "Content-Range: bytes " + std::to_string(at) + "-" + std::to_string(at + n - 1) + "/" +
-                          std::to_string(g_bytes);
-      curl_slist* headers = curl_slist_append(nullptr, range.c_str());
-      headers = curl_slist_append(headers, "Expect:");
-      curl_easy_setopt(h, CURLOPT_URL, url.c_str());
-      curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);
-      curl_easy_setopt(h, CURLOPT_READFUNCTION, ReadFromFd);
-      curl_easy_setopt(h, CURLOPT_READDATA, &fd);
-      curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(n));
-      curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers);
-      curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, Discard);
-      curl_easy_setopt(h, CURLOPT_PROXY, "");
-      curl_easy_setopt(h, CURLOPT_UPLOAD_BUFFERSIZE, 512L * 1024);
-      long code = 0;
-      ok = curl_easy_perform(h) == CURLE_OK;
-      curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &code);
-      ok = ok && code == 200;
-      curl_slist_free_all(headers);
-    }
+    const bool ok = bench::CurlPutChunks(task.uploadURL, w.source, g_bytes, kChunk);
     const double s = std::chrono::duration<double>(Clock::now() - start).count();
-    curl_easy_cleanup(h);
-    close(fd);
     if (!ok) state.SkipWithError("curl upload failed");
     state.SetIterationTime(s);
     Record("curl", s);

@@ -317,7 +317,7 @@ int CVDUploadFileTask::Run() {
     m_waiting = 0;
     // Admission took the slot for us, unless the user quit first.
     m_holdsSlot = !m_dialog->IsWaiting();
-    if (m_dialog->GetTaskQuitState() == 1) {
+    if (m_dialog->GetTaskQuitState() == 1 || !m_holdsSlot) {
       CVDUploadChecker::GetInstance().RomeveUploadfiles(m_root);
       if (m_holdsSlot) ReleaseSlot(RunningUploads());
       delete this;

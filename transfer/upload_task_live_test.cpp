@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "cloud_sdk_impl.h"
+#include "headless_progress_window.h"
 #include "login.h"
 #include "md5.h"
 #include "pidl.h"
@@ -172,63 +173,6 @@ class RecordingSdk final : public ICloudSdk {
   ICloudSdk& m_real;
 };
 
-// The dialog's window: a timer thread that is the window's thread. Cancel and
-// close are posted to it, as a click would be.
-class TickingWindow final : public IProgressWindow {
- public:
-  explicit TickingWindow(std::shared_ptr<CCTaskProgressDlg> dlg) : m_dlg(std::move(dlg)) {
-    m_dlg->Attach(this);
-    m_dlg->OnInitDialog();
-    m_timer = m_queue->Start(kTickMs, kTickMs, [this] { Tick(); });
-  }
-  ~TickingWindow() {
-    m_timer.reset();
-    if (!m_gone) m_dlg->Attach(nullptr);
-  }
-
-  void Invalidate() override {}
-  void SetTitle(std::u16string_view) override {}
-  void SetText(int control, std::u16string_view text) override {
-    std::lock_guard l(m_lock);
-    m_seen[control].insert(std::u16string(text));
-  }
-  void ShowControl(int, bool) override {}
-  void SetBar(int) override {}
-  void Destroy() override {
-    m_gone = true;
-    m_dlg->OnDestroyed();
-  }
-  void PostClose() override { m_closeAsked = true; }
-
-  void ClickCancel() { m_cancelAsked = true; }
-  bool Saw(int control, const std::string& utf8) {
-    std::lock_guard l(m_lock);
-    return m_seen[control].count(platform::Utf8ToUtf16(utf8)) != 0;
-  }
-  std::shared_ptr<CCTaskProgressDlg> dlg() const { return m_dlg; }
-  bool gone() const { return m_gone; }
-  int peakRunning() const { return m_peak; }
-
- private:
-  void Tick() {
-    if (m_gone) return;
-    const int running = RunningUploads().load();
-    if (running > m_peak) m_peak = running;
-    if (m_cancelAsked.exchange(false)) return m_dlg->OnClickedCancel();
-    if (m_closeAsked.exchange(false)) return m_dlg->OnClose();
-    m_dlg->OnTimer();
-    if (!m_gone) m_dlg->ApplyPending();
-  }
-
-  std::shared_ptr<CCTaskProgressDlg> m_dlg;
-  std::unique_ptr<platform::TimerQueue> m_queue = platform::TimerQueue::Create();
-  std::unique_ptr<platform::TimerQueue::Timer> m_timer;
-  std::atomic<bool> m_gone{false}, m_cancelAsked{false}, m_closeAsked{false};
-  std::atomic<int> m_peak{0};
-  std::mutex m_lock;
-  std::map<int, std::set<std::u16string>> m_seen;
-};
-
 class TestHost final : public IUploadHost {
  public:
   explicit TestHost(ICloudSdk* sdk) : m_sdk(sdk) {}
@@ -245,7 +189,7 @@ class TestHost final : public IUploadHost {
   std::string ResultMessage(int code) override { return "错误" + std::to_string(code); }
   bool CreateProgressWindow(const std::shared_ptr<CCTaskProgressDlg>& dialog, void*, bool) override {
     std::lock_guard l(lock);
-    windows.push_back(std::make_unique<TickingWindow>(dialog));
+    windows.push_back(std::make_unique<HeadlessProgressWindow>(dialog, kTickMs));
     cv.notify_all();
     return true;
   }
@@ -259,7 +203,7 @@ class TestHost final : public IUploadHost {
     reports.push_back(U8(title) + "|" + U8(summary) + "|" + U8(details));
   }
 
-  TickingWindow* WaitWindow(std::size_t index) {
+  HeadlessProgressWindow* WaitWindow(std::size_t index) {
     std::unique_lock l(lock);
     cv.wait_for(l, std::chrono::seconds(30), [&] { return windows.size() > index; });
     return windows.size() > index ? windows[index].get() : nullptr;
@@ -267,7 +211,7 @@ class TestHost final : public IUploadHost {
 
   std::mutex lock;
   std::condition_variable cv;
-  std::vector<std::unique_ptr<TickingWindow>> windows;
+  std::vector<std::unique_ptr<HeadlessProgressWindow>> windows;
   std::vector<std::string> messages, reports;
   std::atomic<bool> network{true};
   std::string gzip;
@@ -374,7 +318,7 @@ class UploadLive : public ::testing::Test {
     return nullptr;
   }
   // The transfer running for `window`'s task once it has moved `bytes`.
-  bool WaitTransferred(TickingWindow* window, std::uint64_t bytes) {
+  bool WaitTransferred(HeadlessProgressWindow* window, std::uint64_t bytes) {
     const auto until = Clock::now() + std::chrono::seconds(60);
     while (Clock::now() < until) {
       if (TransferObject* t = window->dlg()->CurrentTransfer()) {
@@ -385,6 +329,13 @@ class UploadLive : public ::testing::Test {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return false;
+  }
+
+  // Starts a task and returns its window once `moved` bytes are on the way.
+  HeadlessProgressWindow* StartMoving(const UploadDirNode& root, Outcome& outcome, std::uint64_t moved) {
+    if (Start(root, outcome) != 0) return nullptr;
+    HeadlessProgressWindow* window = m_host.WaitWindow(0);
+    return window && WaitTransferred(window, moved) ? window : nullptr;
   }
 
   TempDir m_dir;
@@ -474,7 +425,7 @@ TEST_F(UploadLive, ATreeArrivesByteForByteAndAFileTheServiceHasSendsNothing) {
   }
   std::lock_guard l(m_host.lock);
   EXPECT_TRUE(m_host.reports.empty()) << m_host.reports[0];
-  TickingWindow* window = m_host.windows.back().get();
+  HeadlessProgressWindow* window = m_host.windows.back().get();
   EXPECT_TRUE(window->gone()) << "the dialog closed itself when every item was done";
   EXPECT_TRUE(window->Saw(kCtlItemText, "从 " + root.files[3]));
 }
@@ -487,10 +438,8 @@ TEST_F(UploadLive, TheServiceKilledMidTransferIsResumedAndNoPartialFileIsEverLis
   root.files = {big};
   Outcome outcome;
   SetUploadTimings({10, 300});
-  ASSERT_EQ(Start(root, outcome), 0);
-  TickingWindow* window = m_host.WaitWindow(0);
+  HeadlessProgressWindow* window = StartMoving(root, outcome, 4 * 1048576);
   ASSERT_NE(window, nullptr);
-  ASSERT_TRUE(WaitTransferred(window, 4 * 1048576));
   m_server->Kill();
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   ASSERT_TRUE(m_server->Start(m_server->port()));
@@ -525,10 +474,8 @@ TEST_F(UploadLive, CancelInTheDialogDropsTheServerTaskAndLeavesNothingBehind) {
   const std::string big = Write("取消/大.bin", 32 * 1048576, 2);
   root.files = {small, big, Write("取消/后.txt", 1000, 3)};
   Outcome outcome;
-  ASSERT_EQ(Start(root, outcome), 0);
-  TickingWindow* window = m_host.WaitWindow(0);
+  HeadlessProgressWindow* window = StartMoving(root, outcome, 2 * 1048576);
   ASSERT_NE(window, nullptr);
-  ASSERT_TRUE(WaitTransferred(window, 2 * 1048576));
   window->ClickCancel();
   ASSERT_TRUE(outcome.Wait());
   EXPECT_EQ(window->dlg()->GetTaskQuitState(), 1);
@@ -655,10 +602,8 @@ TEST_F(UploadLive, ATransferThatNeverSucceedsIsRetriedFifteenTimesThenGivenUp) {
   root.files = {Write("放弃/大.bin", 24 * 1048576, 50)};
   Outcome outcome;
   SetUploadTimings({10, 10});
-  ASSERT_EQ(Start(root, outcome), 0);
-  TickingWindow* window = m_host.WaitWindow(0);
+  HeadlessProgressWindow* window = StartMoving(root, outcome, 2 * 1048576);
   ASSERT_NE(window, nullptr);
-  ASSERT_TRUE(WaitTransferred(window, 2 * 1048576));
   m_server->Kill();  // for good
   ASSERT_TRUE(outcome.Wait());
   EXPECT_EQ(outcome.result, 1);
@@ -705,10 +650,8 @@ TEST_F(UploadLive, SignOutEndsTheRunWithoutReportOrCallback) {
   root.catalogId = target;
   root.files = {Write("退出/大.bin", 24 * 1048576, 70), Write("退出/后.txt", 10, 71)};
   Outcome outcome;
-  ASSERT_EQ(Start(root, outcome), 0);
-  TickingWindow* window = m_host.WaitWindow(0);
+  HeadlessProgressWindow* window = StartMoving(root, outcome, 2 * 1048576);
   ASSERT_NE(window, nullptr);
-  ASSERT_TRUE(WaitTransferred(window, 2 * 1048576));
   vd::SignedOutFlag() = 1;
   // The files are given back and the slot freed when the worker ends.
   const auto until = Clock::now() + std::chrono::seconds(60);
