@@ -34,7 +34,7 @@ using Clock = std::chrono::steady_clock;
 std::uint64_t g_bytes = 1ull << 30;
 constexpr std::uint32_t kChunk = 16u << 20;
 
-class BenchHost final : public IUploadHost {
+class BenchHost final : public ITransferHost {
  public:
   explicit BenchHost(ICloudSdk* sdk) : m_sdk(sdk) {}
   ICloudSdk* Sdk() override { return m_sdk; }
@@ -43,6 +43,7 @@ class BenchHost final : public IUploadHost {
   bool IsNetworkAvailable() override { return true; }
   std::string GzipSuffixes() override { return {}; }
   std::string ResultMessage(int code) override { return std::to_string(code); }
+  bool ListCatalog(const std::string&, std::vector<CloudEntry>*) override { return false; }
   bool CreateProgressWindow(const std::shared_ptr<CCTaskProgressDlg>& dialog, void*, bool) override {
     window = std::make_unique<HeadlessProgressWindow>(dialog, kProgressTimerMs);  // the product's period
     return true;
@@ -101,7 +102,7 @@ void Record(const std::string& name, double seconds) {
 void BM_UploadEngine(benchmark::State& state) {
   World& w = TheWorld();
   BenchHost host(&w.sdk);
-  SetUploadHost(&host);
+  SetTransferHost(&host);
   SetUploadTimings({});  // the product's pauses
   for (auto _ : state) {
     w.Restamp();
@@ -134,7 +135,7 @@ void BM_UploadEngine(benchmark::State& state) {
       state.counters["timer_ticks"] = host.window->ticks();
     }
   }
-  SetUploadHost(nullptr);
+  SetTransferHost(nullptr);
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * g_bytes));
 }
 

@@ -252,6 +252,28 @@ bool CCTaskProgressDlg::WaitEvent(std::uint32_t timeoutMs) {
   return m_event && m_event->Wait(timeoutMs) == platform::WaitResult::Signaled;
 }
 
+void CCTaskProgressDlg::WaitForSignal() {
+  // A window that went away signals too; the check covers one that never came.
+  while (!WaitEvent(1000)) {
+    if (IsClosed()) return;
+  }
+}
+
+void CCTaskProgressDlg::WaitForTransfer(TransferObject* transfer) {
+  // The transfer's own event wakes the worker at once; waiting for the next
+  // tick would cost up to a second a file.
+  for (;;) {
+    std::uint32_t status = 0;
+    if (transfer->WaitSignalled(100, &status) && (status & kTransferStopMask)) {
+      ClaimTransferEnd(status);
+      return;
+    }
+    // A cancel, the timer's booking of the end, or a stale signal: look again.
+    if (WaitEvent(0) && GetTaskQuitState() == 1) return;
+    if (IsClosed()) return;
+  }
+}
+
 bool CCTaskProgressDlg::WaitDestroyed(std::uint32_t timeoutMs) {
   if (m_closed.load()) return true;
   return m_eventDestroy && m_eventDestroy->Wait(timeoutMs) == platform::WaitResult::Signaled;

@@ -137,6 +137,11 @@ class CCTaskProgressDlg : public std::enable_shared_from_this<CCTaskProgressDlg>
   // The worker's wait; signalled on admission, on a transfer's end and on a
   // cancel. Auto-reset.
   bool WaitEvent(std::uint32_t timeoutMs);
+  // The worker's waits. For the dialog's signal (admission, a finished
+  // collect, a cancel); for the transfer's end or a cancel. Neither outlives
+  // the window.
+  void WaitForSignal();
+  void WaitForTransfer(TransferObject* transfer);
   // True once the window has gone, whatever the cause.
   bool IsClosed() const { return m_closed.load() != 0; }
   bool WaitDestroyed(std::uint32_t timeoutMs);

@@ -18,7 +18,6 @@ using namespace vd::resources;
 
 namespace {
 
-std::atomic<IUploadHost*> g_host{nullptr};
 std::mutex g_timingsLock;
 UploadTimings g_timings;
 
@@ -70,8 +69,6 @@ std::string JsonEscape(const std::string& text) {
 
 }  // namespace
 
-void SetUploadHost(IUploadHost* host) { g_host.store(host); }
-IUploadHost* CurrentUploadHost() { return g_host.load(); }
 
 void SetUploadTimings(UploadTimings timings) {
   std::lock_guard lock(g_timingsLock);
@@ -187,10 +184,12 @@ void CVDUploadChecker::RemoveLocked(const UploadDirNode& node) {
 
 // ---------------------------------------------------------------- task
 
-CVDUploadFileTask::CVDUploadFileTask() : m_host(CurrentUploadHost()) {
+UploadTimings CurrentUploadTimings() {
   std::lock_guard lock(g_timingsLock);
-  m_timings = g_timings;
+  return g_timings;
 }
+
+CVDUploadFileTask::CVDUploadFileTask() : m_host(CurrentTransferHost()), m_timings(CurrentUploadTimings()) {}
 
 CVDUploadFileTask::~CVDUploadFileTask() {
   if (m_dialog) m_dialog->Finish();
@@ -208,7 +207,7 @@ bool GzipApplies(const std::string& list, std::uint64_t size, const std::string&
 }
 
 bool CVDUploadFileTask::IsGzip(std::uint64_t size, const std::string& extension) {
-  IUploadHost* host = CurrentUploadHost();
+  ITransferHost* host = CurrentTransferHost();
   return host && GzipApplies(host->GzipSuffixes(), size, extension);
 }
 
@@ -283,29 +282,6 @@ unsigned CVDUploadFileTask::UploadThreadProc(CVDUploadFileTask* task) {
   return static_cast<unsigned>(result);
 }
 
-void CVDUploadFileTask::WaitDialog() {
-  // The dialog signals on admission and on a cancel; a window that went away
-  // signals too, so this never outlives it.
-  while (!m_dialog->WaitEvent(1000)) {
-    if (m_dialog->IsClosed()) return;
-  }
-}
-
-void CVDUploadFileTask::WaitTransfer(TransferObject* transfer) {
-  // The transfer's own event wakes the worker at once; waiting for the
-  // dialog's next tick would cost up to a second a file.
-  for (;;) {
-    std::uint32_t status = 0;
-    if (transfer->WaitSignalled(100, &status) && (status & kTransferStopMask)) {
-      m_dialog->ClaimTransferEnd(status);
-      return;
-    }
-    // A cancel, the timer's booking of the end, or a stale signal: look again.
-    if (m_dialog->WaitEvent(0) && m_dialog->GetTaskQuitState() == 1) return;
-    if (m_dialog->IsClosed()) return;
-  }
-}
-
 int CVDUploadFileTask::Run() {
   VD_TRACE("CVDUploadFileTask::UploadThreadProc");
   if (TryTakeSlot(RunningUploads())) {
@@ -313,7 +289,7 @@ int CVDUploadFileTask::Run() {
   } else {
     m_waiting = 1;
     m_dialog->SetWaiting();
-    WaitDialog();
+    m_dialog->WaitForSignal();
     m_waiting = 0;
     // Admission took the slot for us, unless the user quit first.
     m_holdsSlot = !m_dialog->IsWaiting();
@@ -513,7 +489,7 @@ int CVDUploadFileTask::UploadOneFile(UploadDirNode& node, const std::string& pat
     const int started = m_sdk->uploadFile(transfer);
     if (started != 0) transfer->SetStatus(kTransferStatusFailed);
     m_dialog->SetTransferring(true);
-    WaitTransfer(transfer);
+    m_dialog->WaitForTransfer(transfer);
 
     if (m_dialog->GetTaskQuitState() == 1) {
       CancelCurrent();
@@ -569,7 +545,7 @@ int CVDUploadFileTask::DoResumeUpload() {
     if (ResumeUploadFile("")) {
       VD_LOG_INFO("%s DoResumeUpload:WaitForSingleObject...", m_curPath.c_str());
       if (TransferObject* resumed = m_dialog->CurrentTransfer()) {
-        WaitTransfer(resumed);
+        m_dialog->WaitForTransfer(resumed);
         resumed->Release();
       }
       if (m_dialog->GetTaskQuitState() == 1) {
@@ -721,7 +697,7 @@ void CVDUploadFileTask::ShowUploadTaskDlg(int result, const std::vector<UploadRe
 void CVDUploadFileTask::UploadFileTaskOne(const std::string& catalogId, const std::string& localPath, int* resultCode,
                                           std::uint32_t* status) {
   VD_TRACE("CVDUploadFileTask::UploadFileTaskOne");
-  IUploadHost* host = CurrentUploadHost();
+  ITransferHost* host = CurrentTransferHost();
   ICloudSdk* sdk = host ? host->Sdk() : nullptr;
   if (status) *status = 0;
   const std::optional<std::uint64_t> size = FileSizeOf(localPath);

@@ -18,6 +18,7 @@
 #include "cloud_sdk.h"
 #include "pidl.h"
 #include "task_progress_dlg.h"
+#include "transfer_host.h"
 
 namespace vdtransfer {
 
@@ -47,31 +48,6 @@ inline constexpr int kUploadNotTried = -1;
 using UploadCallback =
     std::function<void(int result, const std::vector<UploadResultItem>& results, vd::PcPidl target)>;
 
-// What the engine needs of its process. The library installs the real one at
-// start-up; tests install their own windows and dialogs.
-class IUploadHost {
- public:
-  virtual ICloudSdk* Sdk() = 0;
-  virtual std::string Account() = 0;  // signed in now
-  virtual std::u16string UserId() = 0;
-  virtual bool IsNetworkAvailable() = 0;
-  // sdkconfig.ini [SDK] Gzip: the extensions sent compressed.
-  virtual std::string GzipSuffixes() = 0;
-  virtual std::string ResultMessage(int code) = 0;  // UTF-8
-  // Makes the dialog's window, owned by `parent`, hidden unless `show`.
-  virtual bool CreateProgressWindow(const std::shared_ptr<CCTaskProgressDlg>& dialog, void* parent, bool show) = 0;
-  // A message box with caption 124 over `parent` (null: no window of ours).
-  virtual void ShowMessage(void* parent, const std::u16string& text) = 0;
-  // The upload report (dialog 123), modal over `parent`.
-  virtual void ShowReport(void* parent, const std::u16string& title, const std::u16string& summary,
-                          const std::u16string& details) = 0;
-
- protected:
-  ~IUploadHost() = default;
-};
-
-void SetUploadHost(IUploadHost* host);
-IUploadHost* CurrentUploadHost();
 
 // Pauses of the engine, in milliseconds; tests shorten them.
 struct UploadTimings {
@@ -79,6 +55,8 @@ struct UploadTimings {
   std::uint32_t retryPauseMs = 1000;  // between two resume attempts
 };
 void SetUploadTimings(UploadTimings timings);
+// The pauses in force; the download engine keeps the same ones.
+UploadTimings CurrentUploadTimings();
 
 inline constexpr int kMaxUploadRetries = 15;
 // Bodies this size or smaller are never compressed.
@@ -176,14 +154,10 @@ class CVDUploadFileTask {
   }
   std::string ParentPath(const std::string& catalogId) const;
   void CancelCurrent();
-  // Waits for admission to a slot (or a cancel).
-  void WaitDialog();
-  // Waits for the transfer to end, or for a cancel.
-  void WaitTransfer(TransferObject* transfer);
   void SendNewEvent(const std::vector<UploadResultItem>& eventList);
   void ShowUploadTaskDlg(int result, const std::vector<UploadResultItem>& results);
 
-  IUploadHost* m_host;
+  ITransferHost* m_host;
   UploadTimings m_timings;
   ICloudSdk* m_sdk = nullptr;
   int m_waiting = 0;

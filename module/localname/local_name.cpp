@@ -37,11 +37,11 @@ void CutTrailingDotsAndSpaces(std::u16string& name) {
 }
 
 // Cuts to the length, keeping a short extension, never inside a surrogate pair.
-void Shorten(std::u16string& name) {
+void Shorten(std::u16string& name, std::size_t maxUnits) {
   const std::size_t dot = name.rfind(u'.');
   std::u16string extension;
   if (dot != std::u16string::npos && dot > 0 && name.size() - dot <= 32) extension = name.substr(dot);
-  std::size_t keep = kMaxNameUnits - extension.size();
+  std::size_t keep = maxUnits - extension.size();
   if (keep > 0 && IsHigh(name[keep - 1])) --keep;
   std::u16string stem = name.substr(0, keep);
   CutTrailingDotsAndSpaces(stem);
@@ -56,7 +56,9 @@ void Note(LocalName& out, const char* reason) {
 
 bool SurvivesAnsiCodePage(std::u16string_view text) { return platform::AnsiToWide(platform::WideToAnsi(text)) == text; }
 
-LocalName MakeLocalName(std::u16string_view cloudName, const RoundTrip& survives) {
+LocalName MakeLocalName(std::u16string_view cloudName, const RoundTrip& survives, std::size_t maxUnits) {
+  // Room for at least a short stem and an extension.
+  if (maxUnits < 40 || maxUnits > kMaxNameUnits) maxUnits = kMaxNameUnits;
   LocalName out;
   std::u16string name;
   name.reserve(cloudName.size());
@@ -91,9 +93,9 @@ LocalName MakeLocalName(std::u16string_view cloudName, const RoundTrip& survives
     Note(out, "device name");
     name.insert(name.begin(), u'_');
   }
-  if (name.size() > kMaxNameUnits) {
+  if (name.size() > maxUnits) {
     Note(out, "longer than a file name may be");
-    Shorten(name);
+    Shorten(name, maxUnits);
     if (name.empty()) {
       out.reason = "nothing left of the name";  // only spaces before the cut
       return out;
@@ -114,15 +116,16 @@ std::optional<std::u16string> JoinUnder(std::u16string_view base, std::u16string
   return path + local.name;
 }
 
-std::optional<std::string> MakeLocalNameAnsi(std::string_view cloudName) {
-  LocalName local = MakeLocalName(platform::AnsiToWide(cloudName));
+std::optional<std::string> MakeLocalNameAnsi(std::string_view cloudName, std::size_t maxUnits) {
+  LocalName local = MakeLocalName(platform::AnsiToWide(cloudName), SurvivesAnsiCodePage, maxUnits);
   if (local.verdict == Verdict::Refused) return std::nullopt;
   return platform::WideToAnsi(local.name);
 }
 
-std::optional<std::string> JoinUnderAnsi(std::string_view base, std::string_view cloudName, char separator) {
+std::optional<std::string> JoinUnderAnsi(std::string_view base, std::string_view cloudName, char separator,
+                                         std::size_t maxUnits) {
   if (base.empty()) return std::nullopt;
-  std::optional<std::string> name = MakeLocalNameAnsi(cloudName);
+  std::optional<std::string> name = MakeLocalNameAnsi(cloudName, maxUnits);
   if (!name) return std::nullopt;
   std::string path(base);
   if (path.back() != '\\' && path.back() != '/') path += separator;

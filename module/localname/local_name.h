@@ -32,7 +32,10 @@ struct LocalName {
 using RoundTrip = std::function<bool(std::u16string_view)>;
 bool SurvivesAnsiCodePage(std::u16string_view text);
 
-LocalName MakeLocalName(std::u16string_view cloudName, const RoundTrip& survives = SurvivesAnsiCodePage);
+// `maxUnits` shortens further for a caller that adds to the name later (a
+// download's " (1)" and ".tmp"); at least 40, at most kMaxNameUnits.
+LocalName MakeLocalName(std::u16string_view cloudName, const RoundTrip& survives = SurvivesAnsiCodePage,
+                        std::size_t maxUnits = kMaxNameUnits);
 
 // base + separator + the guarded name; nothing when the name is refused or
 // the base is empty. The result lies directly below base.
@@ -41,7 +44,8 @@ std::optional<std::u16string> JoinUnder(std::u16string_view base, std::u16string
                                         const RoundTrip& survives = SurvivesAnsiCodePage);
 
 // The same for 8-bit names and paths in the ANSI code page.
-std::optional<std::string> MakeLocalNameAnsi(std::string_view cloudName);
-std::optional<std::string> JoinUnderAnsi(std::string_view base, std::string_view cloudName, char separator);
+std::optional<std::string> MakeLocalNameAnsi(std::string_view cloudName, std::size_t maxUnits = kMaxNameUnits);
+std::optional<std::string> JoinUnderAnsi(std::string_view base, std::string_view cloudName, char separator,
+                                         std::size_t maxUnits = kMaxNameUnits);
 
 }  // namespace vd::localname

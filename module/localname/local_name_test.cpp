@@ -92,6 +92,16 @@ TEST(LocalName, AJoinedPathStaysDirectlyBelowItsBase) {
   EXPECT_EQ(JoinUnderAnsi("/tmp/thumbs", "../../etc/passwd", '/'), std::optional<std::string>("/tmp/thumbs/.._.._etc_passwd"));
   EXPECT_EQ(JoinUnderAnsi("/tmp/thumbs", "..", '/'), std::nullopt);
   EXPECT_EQ(MakeLocalNameAnsi("aux.png"), std::optional<std::string>("_aux.png"));
+
+  // A caller that appends to the name later asks for room; too little room is not granted.
+  const std::string longName = std::string(300, 'x') + ".pdf";
+  EXPECT_EQ(MakeLocalNameAnsi(longName)->size(), kMaxNameUnits);
+  const std::optional<std::string> roomy = MakeLocalNameAnsi(longName, kMaxNameUnits - 9);
+  ASSERT_TRUE(roomy);
+  EXPECT_EQ(roomy->size(), kMaxNameUnits - 9);
+  EXPECT_EQ(roomy->substr(roomy->size() - 4), ".pdf");
+  EXPECT_EQ(MakeLocalNameAnsi(longName, 3)->size(), kMaxNameUnits);
+  EXPECT_EQ(MakeLocalNameAnsi("short.txt", kMaxNameUnits - 9), std::optional<std::string>("short.txt"));
 }
 
 }  // namespace

@@ -18,7 +18,7 @@
 #include "platform/sync.h"
 #include "platform/text.h"
 #include "share_file_cache.h"
-#include "shell_upload_host.h"
+#include "shell_transfer_host.h"
 #include "string_table.h"
 #include "trace.h"
 #include "untils.h"
@@ -104,8 +104,8 @@ void ShellEnv::Configure() {
         hooks.contactFolder = [] { return platform::WideToAnsi(CVDLogin::GetInstance().AccountFolder()); };
         env.cache->SetShareUserHooks(std::move(hooks));
         CVDLogin::GetInstance().Configure(std::move(env));
-        static vdtransfer::ShellUploadHost uploadHost(ModuleParent());
-        vdtransfer::SetUploadHost(&uploadHost);
+        static vdtransfer::ShellTransferHost uploadHost(ModuleParent());
+        vdtransfer::SetTransferHost(&uploadHost);
     });
 }
 

@@ -257,6 +257,11 @@ IFileSystem& SystemFileSystem() {
 
 char16_t PathSeparator() { return u'/'; }
 
+bool SetNormalAttributes(std::string_view ansiPath) {
+  struct stat st;
+  return ::stat(std::string(ansiPath).c_str(), &st) == 0;
+}
+
 std::u16string ExecutablePath() {
   std::error_code ec;
   return Utf8ToUtf16(fs::read_symlink("/proc/self/exe", ec).string());

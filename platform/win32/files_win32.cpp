@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/text.h"
 #include "platform/win32/unique.h"
 
 namespace platform {
@@ -240,6 +241,11 @@ IFileSystem& SystemFileSystem() {
 }
 
 char16_t PathSeparator() { return u'\\'; }
+
+bool SetNormalAttributes(std::string_view ansiPath) {
+  const std::u16string wide = AnsiToWide(ansiPath);
+  return ::SetFileAttributesW(W(wide), FILE_ATTRIBUTE_NORMAL) != FALSE;
+}
 
 std::u16string ExecutablePath() {
   std::vector<wchar_t> buf(MAX_PATH);

@@ -25,6 +25,7 @@
 #include "task_progress_window.h"
 #include "transfer_dialog_ids.h"
 #include "upload_ret_dlg.h"
+#include "download_task.h"
 #include "upload_task.h"
 #include "wine_test_support.h"
 
@@ -214,7 +215,7 @@ TEST(UploadRetDlg, OpensFoldedAndUnfoldsOnDetails) {
 
 // ---------------------------------------------------------------- end to end
 
-class WineHost final : public IUploadHost {
+class WineHost final : public ITransferHost {
  public:
   ICloudSdk* Sdk() override { return GetCloudSdk(); }
   std::string Account() override { return "alice"; }
@@ -222,6 +223,17 @@ class WineHost final : public IUploadHost {
   bool IsNetworkAvailable() override { return true; }
   std::string GzipSuffixes() override { return ".txt"; }
   std::string ResultMessage(int code) override { return std::to_string(code); }
+  bool ListCatalog(const std::string& catalogId, std::vector<CloudEntry>* children) override {
+    ListRequest request;
+    request.account = "alice";
+    request.catalogID = catalogId;
+    ListResult result;
+    if (GetCloudSdk()->SyncLs(request, &result) != kSdkOk) return false;
+    for (const auto& c : result.catalogs) children->push_back({true, c.catalogID, c.catalogName, 0, c.catalogID});
+    for (const auto& c : result.contents)
+      children->push_back({false, c.contentID, c.contentName, std::stoull(c.contentSize), c.contentID});
+    return true;
+  }
   bool CreateProgressWindow(const std::shared_ptr<CCTaskProgressDlg>& dialog, void* parent, bool show) override {
     progress = ProgressWindow::Create(dialog, static_cast<HWND>(parent), show, 100);
     return progress.load() != nullptr;
@@ -293,7 +305,7 @@ class UploadEndToEnd : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(s_ready) << "no service from the cloudserver fixture, or no sign-in";
     host.userId = s_alice.userID;
-    SetUploadHost(&host);
+    SetTransferHost(&host);
     SetUploadTimings({50, 200});
     vd::SignedOutFlag() = 0;
   }
@@ -301,7 +313,7 @@ class UploadEndToEnd : public ::testing::Test {
     // Every worker gives its slot back after its callback.
     PumpUntil([] { return RunningUploads().load() == 0; }, 30000);
     EXPECT_EQ(RunningUploads().load(), 0);
-    SetUploadHost(nullptr);
+    SetTransferHost(nullptr);
   }
   std::string NewCatalog(const std::string& name) {
     return corbel::test::Mkdir(s_port, s_alice.token, s_alice.root, name + std::to_string(::GetCurrentProcessId()));
@@ -482,6 +494,62 @@ TEST_F(UploadEndToEnd, FiveTasksAtOnceTheFifthShowsItWaitsThenRuns) {
   EXPECT_LE(peak, kMaxRunningTransfers);
   EXPECT_GE(waited.size(), 1u) << "one task showed that it waits for a slot";
   EXPECT_EQ(List(sdk, target).contents.size(), static_cast<std::size_t>(kTasks));
+}
+
+TEST_F(UploadEndToEnd, ACatalogTreeDownloadsByteForByteAndNoFileStaysHidden) {
+  const auto P = [](const char* utf8) { return fs::u8path(utf8); };
+  const fs::path src = s_folder / P("下载源");
+  WriteBytes(src / P("文档.txt"), 12000, 21);
+  WriteBytes(src / P("空.txt"), 0, 0);
+  WriteBytes(src / P("子目录") / P("图片.jpg"), 3 * 1048576 + 5, 22);
+  const std::string top = NewCatalog("下载测试");
+  ASSERT_FALSE(top.empty());
+  UploadDirNode root;
+  root.catalogId = top;
+  UploadDirNode tree;
+  tree.localPath = ToAnsi(src);
+  tree.files = {ToAnsi(src / P("文档.txt")), ToAnsi(src / P("空.txt"))};
+  UploadDirNode sub;
+  sub.localPath = ToAnsi(src / P("子目录"));
+  sub.files = {ToAnsi(src / P("子目录") / P("图片.jpg"))};
+  tree.subdirs = {sub};
+  root.subdirs = {tree};
+  std::atomic<bool> uploaded{false};
+  auto* up = new CVDUploadFileTask();
+  ASSERT_EQ(up->StartUploadServer(root, "alice", nullptr, 0, {}, 0, {}, 4, 0, u"下载测试", nullptr,
+                                  [&](int r, const std::vector<UploadResultItem>&, vd::PcPidl) {
+                                    EXPECT_EQ(r, 0);
+                                    uploaded = true;
+                                  }),
+            0);
+  ASSERT_TRUE(PumpUntil([&] { return uploaded.load(); }, 120000));
+
+  const ListResult listed = List(sdk, top);
+  ASSERT_EQ(listed.catalogs.size(), 1u);
+  const fs::path target = s_folder / P("下载到");
+  fs::create_directories(target);
+  std::atomic<bool> done{false};
+  std::vector<DownloadResult> results;
+  auto* down = new CVDDownloadFileTask();
+  ASSERT_EQ(down->StartDownloadServer({{true, listed.catalogs[0].catalogID, listed.catalogs[0].catalogName, 0,
+                                        listed.catalogs[0].catalogID}},
+                                      nullptr, CVDDownloadFileTask::kPlain, false, ToAnsi(target) + "\\", "",
+                                      [&](const std::vector<DownloadResult>& r) {
+                                        results = r;
+                                        done = true;
+                                      }),
+            0);
+  ASSERT_TRUE(PumpUntil([&] { return done.load(); }, 120000));
+  ASSERT_EQ(results.size(), 3u);
+  for (const auto& r : results) EXPECT_EQ(r.resultCode, 0) << r.name;
+  for (const fs::path& relative : {P("文档.txt"), P("空.txt"), P("子目录") / P("图片.jpg")}) {
+    const fs::path got = target / P("下载源") / relative;
+    ASSERT_TRUE(fs::exists(got)) << U8(relative.wstring());
+    EXPECT_EQ(FileMd5(got), FileMd5(src / relative)) << U8(relative.wstring());
+    const DWORD attributes = ::GetFileAttributesW(got.wstring().c_str());
+    EXPECT_EQ(attributes & FILE_ATTRIBUTE_HIDDEN, 0u) << "a complete file is not hidden: " << U8(relative.wstring());
+    EXPECT_FALSE(fs::exists(got.wstring() + L".tmp"));
+  }
 }
 
 }  // namespace

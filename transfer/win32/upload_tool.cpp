@@ -27,7 +27,7 @@ namespace {
 
 using namespace vdtransfer;
 
-class ToolHost final : public IUploadHost {
+class ToolHost final : public ITransferHost {
  public:
   ToolHost(std::string account, std::u16string userId) : m_account(std::move(account)), m_userId(std::move(userId)) {}
   ICloudSdk* Sdk() override { return GetCloudSdk(); }
@@ -36,6 +36,7 @@ class ToolHost final : public IUploadHost {
   bool IsNetworkAvailable() override { return true; }
   std::string GzipSuffixes() override { return {}; }
   std::string ResultMessage(int code) override { return std::to_string(code); }
+  bool ListCatalog(const std::string&, std::vector<CloudEntry>*) override { return false; }
   bool CreateProgressWindow(const std::shared_ptr<CCTaskProgressDlg>& dialog, void* parent, bool show) override {
     return ProgressWindow::Create(dialog, static_cast<HWND>(parent), show) != nullptr;
   }
@@ -119,7 +120,7 @@ int wmain(int argc, wchar_t** argv) {
   std::uint64_t bytes = 0;
   Collect(root, folder, &items, &bytes);
   ToolHost host(account, userId);
-  SetUploadHost(&host);
+  SetTransferHost(&host);
 
   std::atomic<bool> done{false};
   int result = -1;

@@ -66,6 +66,10 @@ class LocalFile {
   virtual std::optional<uint64_t> Size() = 0;
 };
 
+// Clears the hidden and other special attributes a partial download was
+// made with (Windows); nothing to do elsewhere.
+bool SetNormalAttributes(std::string_view ansiPath);
+
 char16_t PathSeparator();
 std::u16string JoinPath(std::u16string_view folder, std::u16string_view name);
 // Full path of the running executable.

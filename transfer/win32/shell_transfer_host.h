@@ -1,5 +1,5 @@
 #pragma once
-// The upload engine's view of the library's process: the signed-in account,
+// The transfer engines' view of the library's process: the signed-in account,
 // the desktop client's word on the network, sdkconfig.ini, the result-code
 // texts, and the real dialogs and message boxes.
 #include <windows.h>
@@ -10,10 +10,10 @@
 
 namespace vdtransfer {
 
-class ShellUploadHost final : public IUploadHost {
+class ShellTransferHost final : public ITransferHost {
  public:
   // `moduleParent` holds sdkconfig.ini.
-  explicit ShellUploadHost(std::u16string moduleParent) : m_moduleParent(std::move(moduleParent)) {}
+  explicit ShellTransferHost(std::u16string moduleParent) : m_moduleParent(std::move(moduleParent)) {}
 
   ICloudSdk* Sdk() override;
   std::string Account() override;
@@ -21,6 +21,7 @@ class ShellUploadHost final : public IUploadHost {
   bool IsNetworkAvailable() override;
   std::string GzipSuffixes() override;
   std::string ResultMessage(int code) override;
+  bool ListCatalog(const std::string& catalogId, std::vector<CloudEntry>* children) override;
   bool CreateProgressWindow(const std::shared_ptr<CCTaskProgressDlg>& dialog, void* parent, bool show) override;
   void ShowMessage(void* parent, const std::u16string& text) override;
   void ShowReport(void* parent, const std::u16string& title, const std::u16string& summary,

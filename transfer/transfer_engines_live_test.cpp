@@ -1,7 +1,9 @@
-// The upload engine end to end against the real service program through the
-// real SDK: trees byte for byte, instant uploads, resume after the service
-// was killed, cancel, slots, one file in two tasks, network loss, a retry that
-// gives up, a folder that cannot be made, sign-out. The progress window is a
+// The upload and download engines end to end against the real service
+// program through the real SDK. Uploads: trees byte for byte, instant
+// uploads, resume after the service was killed, cancel, slots, one file in
+// two tasks, network loss, a retry that gives up, a folder that cannot be
+// made, sign-out. Downloads: trees back byte for byte, hostile names, free
+// local names, resume after a kill, cancel. The progress window is a
 // timer-driven stand-in that ticks the dialog's real logic; the SDK passes
 // through a recorder that can inject a failure at its edge.
 #include <gtest/gtest.h>
@@ -22,6 +24,7 @@
 #include "platform/clock.h"
 #include "platform/text.h"
 #include "tests/sdk_test_support.h"
+#include "download_task.h"
 #include "upload_task.h"
 
 namespace vdtransfer {
@@ -173,7 +176,7 @@ class RecordingSdk final : public ICloudSdk {
   ICloudSdk& m_real;
 };
 
-class TestHost final : public IUploadHost {
+class TestHost final : public ITransferHost {
  public:
   explicit TestHost(ICloudSdk* sdk) : m_sdk(sdk) {}
   ~TestHost() {
@@ -187,6 +190,24 @@ class TestHost final : public IUploadHost {
   bool IsNetworkAvailable() override { return network.load(); }
   std::string GzipSuffixes() override { return gzip; }
   std::string ResultMessage(int code) override { return "错误" + std::to_string(code); }
+  bool ListCatalog(const std::string& catalogId, std::vector<CloudEntry>* children) override {
+    {
+      std::lock_guard l(lock);
+      if (auto it = listings.find(catalogId); it != listings.end()) {
+        *children = it->second;
+        return true;
+      }
+    }
+    ListRequest request;
+    request.account = "alice";
+    request.catalogID = catalogId;
+    ListResult result;
+    if (m_sdk->SyncLs(request, &result) != kSdkOk) return false;
+    for (const auto& c : result.catalogs) children->push_back({true, c.catalogID, c.catalogName, 0, c.catalogID});
+    for (const auto& c : result.contents)
+      children->push_back({false, c.contentID, c.contentName, std::stoull(c.contentSize), c.contentID});
+    return true;
+  }
   bool CreateProgressWindow(const std::shared_ptr<CCTaskProgressDlg>& dialog, void*, bool) override {
     std::lock_guard l(lock);
     windows.push_back(std::make_unique<HeadlessProgressWindow>(dialog, kTickMs));
@@ -215,6 +236,8 @@ class TestHost final : public IUploadHost {
   std::vector<std::string> messages, reports;
   std::atomic<bool> network{true};
   std::string gzip;
+  // Listings that stand in for the catalog cache's (hostile names).
+  std::map<std::string, std::vector<CloudEntry>> listings;
   std::string userId;
 
  private:
@@ -260,7 +283,7 @@ class UploadLive : public ::testing::Test {
     ASSERT_TRUE(m_sdk.init("", 0, m_dir.path().string(), 1));
     ASSERT_EQ(m_sdk.SetTokenInfo("alice", m_alice.token, m_alice.opToken), kSdkOk);
     m_host.userId = m_alice.userID;
-    SetUploadHost(&m_host);
+    SetTransferHost(&m_host);
     SetUploadTimings({10, 50});
     std::filesystem::create_directories(m_dir.path() / "src");
   }
@@ -269,7 +292,7 @@ class UploadLive : public ::testing::Test {
     const auto until = Clock::now() + std::chrono::seconds(30);
     while (RunningUploads().load() != 0 && Clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     EXPECT_EQ(RunningUploads().load(), 0);
-    SetUploadHost(nullptr);
+    SetTransferHost(nullptr);
     vd::SignedOutFlag() = 0;
   }
 
@@ -693,6 +716,225 @@ TEST_F(UploadLive, OneFileWithoutDialogOrThreadForTheSendBack) {
   EXPECT_EQ(FindContent(list, "文档.txt")->digest, FileMd5(cases[0].path));
   ASSERT_NE(FindContent(list, "副本.txt"), nullptr);
   EXPECT_EQ(list.contents.size(), 2u);
+}
+
+// ---------------------------------------------------------------- downloads
+
+// What a download task's end reported.
+struct Fetched {
+  std::mutex lock;
+  std::condition_variable cv;
+  bool called = false;
+  std::vector<DownloadResult> results;
+
+  DownloadDone Callback() {
+    return [this](const std::vector<DownloadResult>& r) {
+      std::lock_guard l(lock);
+      called = true;
+      results = r;
+      cv.notify_all();
+    };
+  }
+  bool Wait(int seconds = 120) {
+    std::unique_lock l(lock);
+    return cv.wait_for(l, std::chrono::seconds(seconds), [&] { return called; });
+  }
+};
+
+class DownloadLive : public UploadLive {
+ protected:
+  // Uploads `root` through the engine; false when anything failed.
+  bool Put(const UploadDirNode& root) {
+    Outcome outcome;
+    return Start(root, outcome) == 0 && outcome.Wait() && outcome.result == 0;
+  }
+  std::string Local(const std::string& relative) {
+    const auto path = m_dir.path() / "dst" / relative;
+    std::filesystem::create_directories(path);
+    return path.string() + "/";
+  }
+  int Download(std::vector<CloudEntry> items, const std::string& target, Fetched& fetched, int mode = 0) {
+    auto* task = new CVDDownloadFileTask();
+    return task->StartDownloadServer(std::move(items), nullptr, mode, false, target, "", fetched.Callback());
+  }
+  CloudEntry Entry(const std::string& catalog, const std::string& name) {
+    const ListResult list = List(catalog);
+    for (const auto& c : list.catalogs)
+      if (c.catalogName == name) return {true, c.catalogID, c.catalogName, 0, c.catalogID};
+    for (const auto& c : list.contents)
+      if (c.contentName == name) return {false, c.contentID, c.contentName, std::stoull(c.contentSize), c.contentID};
+    ADD_FAILURE() << name << " is not in " << catalog;
+    return {};
+  }
+  // Every file below `folder`, relative path -> MD5.
+  static std::map<std::string, std::string> Tree(const std::string& folder) {
+    std::map<std::string, std::string> files;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(folder)) {
+      if (e.is_regular_file())
+        files[std::filesystem::relative(e.path(), folder).string()] = FileMd5(e.path().string());
+    }
+    return files;
+  }
+};
+
+TEST_F(DownloadLive, ACatalogTreeComesBackByteForByte) {
+  const std::string top = NewCatalog("下载源");
+  UploadDirNode root;
+  root.catalogId = top;
+  UploadDirNode tree;
+  tree.localPath = Folder("树");
+  tree.files = {Write("树/说明.txt", 5000, 2), Write("树/空.txt", 0), Write("树/大文件.bin", 5 * 1048576 + 3, 3)};
+  UploadDirNode sub;
+  sub.localPath = Folder("树/子目录");
+  sub.files = {Write("树/子目录/图片.jpg", 120000, 4)};
+  UploadDirNode deeper;
+  deeper.localPath = Folder("树/子目录/更深");
+  deeper.files = {Write("树/子目录/更深/深处.dat", 70000, 5)};
+  sub.subdirs = {deeper};
+  tree.subdirs = {sub};
+  root.subdirs = {tree};
+  ASSERT_TRUE(Put(root));
+
+  const std::string target = Local("回来");
+  Fetched fetched;
+  ASSERT_EQ(Download({Entry(top, "树")}, target, fetched), 0);
+  ASSERT_TRUE(fetched.Wait());
+  ASSERT_EQ(fetched.results.size(), 5u);
+  for (const auto& r : fetched.results) EXPECT_EQ(r.resultCode, 0) << r.name;
+  EXPECT_EQ(Tree(target + "树"), Tree((m_dir.path() / "src" / "树").string()));
+  std::lock_guard l(m_host.lock);
+  EXPECT_TRUE(m_host.reports.empty());
+  EXPECT_TRUE(m_host.windows.back()->gone()) << "the dialog closed itself";
+}
+
+TEST_F(DownloadLive, HostileNamesNeverReachOutsideTheTargetFolder) {
+  const std::string top = NewCatalog("名字");
+  UploadDirNode root;
+  root.catalogId = top;
+  root.files = {Write("名字/内容.bin", 3000, 6)};
+  ASSERT_TRUE(Put(root));
+  const CloudEntry content = Entry(top, "内容.bin");
+  // The listing as a hostile service could give it, all naming one real content.
+  const std::string fake = "fake-catalog";
+  std::vector<CloudEntry> hostile;
+  const std::vector<std::string> names = {"..", "CON", "a:b", "trailing.", std::string(300, 'x'), "..\\逃出.txt",
+                                          "../up.txt", "ok.txt"};
+  for (const std::string& name : names)
+    hostile.push_back({false, content.id, name, content.size, content.fullId});
+  {
+    std::lock_guard l(m_host.lock);
+    m_host.listings[fake] = hostile;
+  }
+  const std::string parent = Local("外面");
+  const std::string target = Local("外面/里面");
+  const auto before = Tree(parent);
+  Fetched fetched;
+  ASSERT_EQ(Download({{true, fake, "夹", 0, fake}}, target, fetched), 0);
+  ASSERT_TRUE(fetched.Wait());
+  // Everything that was written lies below the target's folder.
+  for (const auto& [path, md5] : Tree(parent)) {
+    if (before.count(path)) continue;
+    EXPECT_EQ(path.rfind("里面/夹/", 0), 0u) << path;
+    EXPECT_EQ(md5, FileMd5(root.files[0])) << path;
+  }
+  int fetchedOk = 0, refused = 0;
+  for (const auto& r : fetched.results) (r.resultCode == 0 ? fetchedOk : refused) += 1;
+  EXPECT_EQ(fetchedOk + refused, static_cast<int>(hostile.size())) << "each name is a file or a recorded failure";
+  EXPECT_EQ(refused, 1) << "only \"..\" cannot be a name";
+  EXPECT_EQ(fetchedOk, 7) << "the others get safe names, the long one shortened with room for its suffixes";
+  EXPECT_FALSE(std::filesystem::exists(m_dir.path() / "dst" / "外面" / "up.txt"));
+  EXPECT_FALSE(std::filesystem::exists(m_dir.path() / "dst" / "逃出.txt"));
+  std::lock_guard l(m_host.lock);
+  ASSERT_EQ(m_host.reports.size(), 1u) << "the refused names are reported";
+  EXPECT_NE(m_host.reports[0].find("下载结果|共有"), std::string::npos) << m_host.reports[0];
+}
+
+TEST_F(DownloadLive, AnExistingNameGetsTheNextFreeNumber) {
+  const std::string top = NewCatalog("同名");
+  UploadDirNode root;
+  root.catalogId = top;
+  root.files = {Write("同名/a.txt", 100, 7), Write("同名/README", 100, 8)};
+  ASSERT_TRUE(Put(root));
+  const std::string target = Local("同名下载");
+  for (int round = 0; round < 3; ++round) {
+    Fetched fetched;
+    ASSERT_EQ(Download({Entry(top, "a.txt"), Entry(top, "README")}, target, fetched), 0);
+    ASSERT_TRUE(fetched.Wait());
+  }
+  const auto files = Tree(target);
+  for (const char* name : {"a.txt", "a (1).txt", "a (2).txt", "README", "README (1)", "README (2)"})
+    EXPECT_EQ(files.count(name), 1u) << name;
+  EXPECT_EQ(files.size(), 6u) << "no partial file left";
+  EXPECT_EQ(SwitchToNoSameName(target + "a.txt"), target + "a (3).txt");
+  EXPECT_EQ(SwitchToNoSameName(target + "new.txt"), target + "new.txt");
+}
+
+TEST_F(DownloadLive, TheServiceKilledMidDownloadIsResumedAndTheNameComesOnlyAtTheEnd) {
+  const std::string top = NewCatalog("下载续传");
+  UploadDirNode root;
+  root.catalogId = top;
+  const std::string source = Write("下载续传/大.bin", 24 * 1048576, 10);
+  root.files = {source};
+  ASSERT_TRUE(Put(root));
+  const std::string target = Local("续传下载");
+  SetUploadTimings({10, 300});
+  Fetched fetched;
+  const std::size_t windowsBefore = m_host.windows.size();
+  ASSERT_EQ(Download({Entry(top, "大.bin")}, target, fetched), 0);
+  HeadlessProgressWindow* window = m_host.WaitWindow(windowsBefore);
+  ASSERT_NE(window, nullptr);
+  ASSERT_TRUE(WaitTransferred(window, 4 * 1048576));
+  m_server->Kill();
+  EXPECT_FALSE(std::filesystem::exists(target + "大.bin")) << "a partial file under its final name";
+  EXPECT_TRUE(std::filesystem::exists(target + "大.bin.tmp"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  ASSERT_TRUE(m_server->Start(m_server->port()));
+  const auto until = Clock::now() + std::chrono::seconds(120);
+  while (!fetched.Wait(0) && Clock::now() < until) {
+    EXPECT_FALSE(std::filesystem::exists(target + "大.bin")) << "a partial file under its final name";
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_TRUE(fetched.Wait());
+  ASSERT_EQ(fetched.results.size(), 1u);
+  EXPECT_EQ(fetched.results[0].resultCode, 0);
+  EXPECT_EQ(FileMd5(target + "大.bin"), FileMd5(source));
+  EXPECT_FALSE(std::filesystem::exists(target + "大.bin.tmp"));
+}
+
+TEST_F(DownloadLive, CancelLeavesNoFileUnderItsFinalNameAndNoNetworkMeansNoTask) {
+  const std::string top = NewCatalog("取消下载");
+  UploadDirNode root;
+  root.catalogId = top;
+  root.files = {Write("取消下载/大.bin", 48 * 1048576, 11)};
+  ASSERT_TRUE(Put(root));
+  const std::string target = Local("取消下载");
+  Fetched fetched;
+  const std::size_t windowsBefore = m_host.windows.size();
+  ASSERT_EQ(Download({Entry(top, "大.bin")}, target, fetched), 0);
+  HeadlessProgressWindow* window = m_host.WaitWindow(windowsBefore);
+  ASSERT_NE(window, nullptr);
+  ASSERT_TRUE(WaitTransferred(window, 2 * 1048576));
+  window->ClickCancel();
+  ASSERT_TRUE(fetched.Wait());
+  ASSERT_EQ(fetched.results.size(), 1u);
+  EXPECT_EQ(fetched.results[0].resultCode, kDownloadCancelled);
+  EXPECT_FALSE(std::filesystem::exists(target + "大.bin"));
+
+  m_host.network = false;
+  Fetched none;
+  const std::size_t windows = m_host.windows.size();
+  ASSERT_EQ(Download({Entry(top, "大.bin")}, target, none), 0);
+  const auto until = Clock::now() + std::chrono::seconds(30);
+  while (Clock::now() < until) {
+    {
+      std::lock_guard l(m_host.lock);
+      if (!m_host.messages.empty()) break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  std::lock_guard l(m_host.lock);
+  EXPECT_EQ(m_host.messages, std::vector<std::string>{"网络不可用，请稍后再试！"});
+  EXPECT_EQ(m_host.windows.size(), windows) << "no dialog without a network";
 }
 
 }  // namespace

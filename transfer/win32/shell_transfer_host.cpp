@@ -1,0 +1,74 @@
+#include "shell_transfer_host.h"
+
+#include <cstdlib>
+
+#include "login.h"
+#include "vd_cache.h"
+#include "message_box.h"
+#include "platform/profile.h"
+#include "platform/registry.h"
+#include "platform/text.h"
+#include "result_msg.h"
+#include "string_table.h"
+#include "task_progress_window.h"
+#include "trace.h"
+#include "transfer_text.h"
+#include "upload_ret_dlg.h"
+#include "vd_settings.h"
+
+namespace vdtransfer {
+
+ICloudSdk* ShellTransferHost::Sdk() { return CurrentCloudSdk(); }
+
+std::string ShellTransferHost::Account() { return vd::CVDLogin::GetInstance().GetAccount(); }
+
+std::u16string ShellTransferHost::UserId() { return vd::CVDLogin::GetInstance().GetUserID(); }
+
+bool ShellTransferHost::IsNetworkAvailable() { return vd::config::IsNetworkAvailable(platform::SystemRegistry()); }
+
+std::string ShellTransferHost::GzipSuffixes() {
+  return platform::WideToAnsi(vd::config::ReadGzipSuffixes(platform::SystemProfile(), m_moduleParent));
+}
+
+std::string ShellTransferHost::ResultMessage(int code) { return vd::CResultMsg::GetInstance().GetMsg(code); }
+
+bool ShellTransferHost::ListCatalog(const std::string& catalogId, std::vector<CloudEntry>* children) {
+  vdcache::CVDCache* cache = vdcache::CVDCache::GetInstance();
+  if (!cache) return false;
+  ListRequest request;
+  request.account = Account();
+  request.catalogID = catalogId;
+  ListResult listing;
+  // On a worker: the cache may go to the service for a catalog it never listed.
+  if (cache->GetDisk(request, &listing, true, false) != 0) return false;
+  for (const auto& c : listing.catalogs) children->push_back({true, c.catalogID, c.catalogName, 0, c.catalogID});
+  for (const auto& c : listing.contents)
+    children->push_back({false, c.contentID, c.contentName, std::strtoull(c.contentSize.c_str(), nullptr, 10), c.contentID});
+  return true;
+}
+
+bool ShellTransferHost::CreateProgressWindow(const std::shared_ptr<CCTaskProgressDlg>& dialog, void* parent, bool show) {
+  return ProgressWindow::Create(dialog, static_cast<HWND>(parent), show) != nullptr;
+}
+
+void ShellTransferHost::ShowMessage(void* parent, const std::u16string& text) {
+  vd::ui::ShowText(static_cast<HWND>(parent), text, TableText(vd::resources::IDS_CAPTION), MB_OK);
+}
+
+void ShellTransferHost::ShowReport(void* parent, const std::u16string& title, const std::u16string& summary,
+                                 const std::u16string& details) {
+  VD_TRACE("CVDUploadFileTask::ShowUploadTaskDlg");
+  // Modal: without a window of ours to own it, nobody may be there to close it.
+  HWND owner = vd::ui::OwnerFor(static_cast<HWND>(parent));
+  if (!owner) {
+    VD_LOG_WARN("no window of ours to own the upload report, not shown: %s", platform::Utf16ToUtf8(summary).c_str());
+    return;
+  }
+  CUploadRetDlg dialog;
+  dialog.SetTitle(title);
+  dialog.SetSmallShow(summary);
+  dialog.SetFullDail(details);
+  dialog.DoModal(owner);
+}
+
+}  // namespace vdtransfer
