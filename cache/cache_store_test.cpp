@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <functional>
+#include <future>
 #include <thread>
 
 #include "cache_sql.h"
@@ -183,6 +184,38 @@ TEST(CacheStore, WindowReadsOverCatalogsThenContents) {
     EXPECT_EQ(Ids(r), c.ids) << c.start << ".." << c.end;
     EXPECT_EQ(r.totalCount, c.total) << c.start << ".." << c.end;
   }
+}
+
+TEST(CacheStore, ACatalogDeletedWhileTheFileLoadsIsNotListedAfterTheLoad) {
+  TempDir dir;
+  const std::string db = dir.File("cache.db");
+  {
+    CVDCache first;
+    ASSERT_EQ(first.Initialize(1, true, db, "alice"), kCacheOk);
+    first.UpdateCache(Listing("P", {MakeCatalog("A", "a")}, {}));
+    first.UpdateCache(Listing("A", {}, {MakeContent("FA", "a")}));
+  }
+  // The next process reads the file, and the load is held before it
+  // publishes what it read while the catalog is deleted.
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  std::atomic<bool> held{false};
+  CVDCache cache;
+  cache.Store().SetBeforePublish([&] {
+    held = true;
+    released.wait_for(std::chrono::seconds(60));
+  });
+  ASSERT_EQ(cache.Initialize(1, true, db, "alice"), kCacheOk);
+  for (int i = 0; i < 3000 && !held; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_TRUE(held.load()) << "the load never read the file";
+  EXPECT_TRUE(cache.IsListed("A")) << "rows in the file: listed before";
+  ASSERT_EQ(cache.DeleteRecordById("P", {"A"}), kCacheOk);
+  EXPECT_FALSE(cache.IsListed("A"));
+  release.set_value();
+  ASSERT_TRUE(cache.WaitLoaded(60000));
+  EXPECT_FALSE(cache.IsListed("A")) << "the load put back a catalog deleted while it ran";
+  EXPECT_TRUE(Ids(Read(cache, "A")).empty());
+  EXPECT_TRUE(Ids(Read(cache, "P")).empty());
 }
 
 TEST(CacheStore, DeletingACatalogRemovesItsWholeSubtreeFromMemoryAndFile) {

@@ -42,6 +42,8 @@ CVDCache::~CVDCache() {
   // A callback still running would touch this object; wait for the last one.
   while (!m_listings.WaitIdle(1000)) {
   }
+  // The load's last step writes the listed set, which dies before the store.
+  m_store.Clear();
 }
 
 ICloudSdk* CVDCache::Sdk() const { return m_sdk ? m_sdk : CurrentCloudSdk(); }
@@ -123,8 +125,11 @@ uint32_t CVDCache::Initialize(uint32_t mode, bool useDatabase, const std::string
   // asked for is read from the file by itself.
   m_store.StartLoad(dbPath, [this](const CatalogStore::Loaded& found) {
     std::lock_guard<std::mutex> listed(m_listedLock);
+    // A catalog deleted while the load ran had rows when the file was read:
+    // only a parent that still has children is listed. A delete after this
+    // check erases under the same lock.
     for (const std::string& parent : found.parents)
-      if (m_unfinished.count(parent) == 0) m_listed.insert(parent);
+      if (m_unfinished.count(parent) == 0 && m_store.Children(parent) != nullptr) m_listed.insert(parent);
   });
   m_settings.SetLoaded();
   return kCacheOk;
