@@ -235,7 +235,7 @@ class WineHost final : public ITransferHost {
     return true;
   }
   bool CreateProgressWindow(const std::shared_ptr<CCTaskProgressDlg>& dialog, void* parent, bool show) override {
-    progress = ProgressWindow::Create(dialog, static_cast<HWND>(parent), show, 100);
+    progress = ProgressWindow::Create(dialog, static_cast<HWND>(parent), show, tickMs);
     return progress.load() != nullptr;
   }
   void ShowMessage(void*, const std::u16string& text) override {
@@ -248,6 +248,8 @@ class WineHost final : public ITransferHost {
   }
 
   std::string userId;
+  // Fast ticks: a transfer on loopback lasts well under a second.
+  UINT tickMs = 20;
   std::atomic<HWND> progress{nullptr};
   std::mutex lock;
   std::vector<std::string> messages, reports;
