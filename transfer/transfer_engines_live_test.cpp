@@ -244,26 +244,31 @@ class TestHost final : public ITransferHost {
   ICloudSdk* m_sdk;
 };
 
-// What a task's callback was given.
-struct Outcome {
+// What a task's end reported, and a wait for it.
+template <class Item>
+struct Ended {
   std::mutex lock;
   std::condition_variable cv;
   bool called = false;
   int result = -99;
-  std::vector<UploadResultItem> results;
+  std::vector<Item> results;
 
-  UploadCallback Callback() {
-    return [this](int r, const std::vector<UploadResultItem>& items, vd::PcPidl) {
-      std::lock_guard l(lock);
-      called = true;
-      result = r;
-      results = items;
-      cv.notify_all();
-    };
+  void Set(int r, const std::vector<Item>& items) {
+    std::lock_guard l(lock);
+    called = true;
+    result = r;
+    results = items;
+    cv.notify_all();
   }
   bool Wait(int seconds = 120) {
     std::unique_lock l(lock);
     return cv.wait_for(l, std::chrono::seconds(seconds), [&] { return called; });
+  }
+};
+
+struct Outcome : Ended<UploadResultItem> {
+  UploadCallback Callback() {
+    return [this](int r, const std::vector<UploadResultItem>& items, vd::PcPidl) { Set(r, items); };
   }
   const UploadResultItem* Find(const std::string& name) const {
     for (const auto& r : results)
@@ -309,6 +314,18 @@ class UploadLive : public ::testing::Test {
   }
   std::string NewCatalog(const std::string& name) {
     return corbel::test::Mkdir(m_server->port(), m_alice.token, m_alice.root, name);
+  }
+
+  // 树/子目录 with a picture, and 更深 below it with one more file.
+  UploadDirNode NestedFolder() {
+    UploadDirNode sub;
+    sub.localPath = Folder("树/子目录");
+    sub.files = {Write("树/子目录/图片.jpg", 120000, 4)};
+    UploadDirNode deeper;
+    deeper.localPath = Folder("树/子目录/更深");
+    deeper.files = {Write("树/子目录/更深/深处.dat", 70000, 5)};
+    sub.subdirs = {deeper};
+    return sub;
   }
 
   // Starts a task into `catalog`; its start result.
@@ -390,13 +407,8 @@ TEST_F(UploadLive, ATreeArrivesByteForByteAndAFileTheServiceHasSendsNothing) {
   root.catalogId = target;
   root.files = {Write("树/说明.txt", 5000, 2), Write("树/空.txt", 0), copyOfKnown,
                 Write("树/大文件.bin", 6 * 1048576 + 77, 3)};
-  UploadDirNode sub;
-  sub.localPath = Folder("树/子目录");
-  sub.files = {Write("树/子目录/图片.jpg", 120000, 4)};
-  UploadDirNode deeper;
-  deeper.localPath = Folder("树/子目录/更深");
-  deeper.files = {Write("树/子目录/更深/深处.dat", 70000, 5)};
-  sub.subdirs.push_back(deeper);
+  UploadDirNode sub = NestedFolder();
+  const UploadDirNode& deeper = sub.subdirs[0];
   UploadDirNode emptyFolder;
   emptyFolder.localPath = Folder("树/空目录");
   root.subdirs = {sub, emptyFolder};
@@ -720,24 +732,9 @@ TEST_F(UploadLive, OneFileWithoutDialogOrThreadForTheSendBack) {
 
 // ---------------------------------------------------------------- downloads
 
-// What a download task's end reported.
-struct Fetched {
-  std::mutex lock;
-  std::condition_variable cv;
-  bool called = false;
-  std::vector<DownloadResult> results;
-
+struct Fetched : Ended<DownloadResult> {
   DownloadDone Callback() {
-    return [this](const std::vector<DownloadResult>& r) {
-      std::lock_guard l(lock);
-      called = true;
-      results = r;
-      cv.notify_all();
-    };
-  }
-  bool Wait(int seconds = 120) {
-    std::unique_lock l(lock);
-    return cv.wait_for(l, std::chrono::seconds(seconds), [&] { return called; });
+    return [this](const std::vector<DownloadResult>& r) { Set(0, r); };
   }
 };
 
@@ -766,6 +763,22 @@ class DownloadLive : public UploadLive {
     ADD_FAILURE() << name << " is not in " << catalog;
     return {};
   }
+  // Puts one file into a new catalog `name`, starts its download into
+  // `target` and returns the window once `moved` bytes have arrived.
+  HeadlessProgressWindow* DownloadMoving(const std::string& name, std::uint64_t size, unsigned seed,
+                                         const std::string& target, Fetched& fetched, std::uint64_t moved,
+                                         std::string* catalog, std::string* source = nullptr) {
+    *catalog = NewCatalog(name);
+    UploadDirNode root;
+    root.catalogId = *catalog;
+    root.files = {Write(name + "/大.bin", size, seed)};
+    if (source) *source = root.files[0];
+    if (!Put(root)) return nullptr;
+    const std::size_t before = m_host.windows.size();
+    if (Download({Entry(*catalog, "大.bin")}, target, fetched) != 0) return nullptr;
+    HeadlessProgressWindow* window = m_host.WaitWindow(before);
+    return window && WaitTransferred(window, moved) ? window : nullptr;
+  }
   // Every file below `folder`, relative path -> MD5.
   static std::map<std::string, std::string> Tree(const std::string& folder) {
     std::map<std::string, std::string> files;
@@ -784,14 +797,7 @@ TEST_F(DownloadLive, ACatalogTreeComesBackByteForByte) {
   UploadDirNode tree;
   tree.localPath = Folder("树");
   tree.files = {Write("树/说明.txt", 5000, 2), Write("树/空.txt", 0), Write("树/大文件.bin", 5 * 1048576 + 3, 3)};
-  UploadDirNode sub;
-  sub.localPath = Folder("树/子目录");
-  sub.files = {Write("树/子目录/图片.jpg", 120000, 4)};
-  UploadDirNode deeper;
-  deeper.localPath = Folder("树/子目录/更深");
-  deeper.files = {Write("树/子目录/更深/深处.dat", 70000, 5)};
-  sub.subdirs = {deeper};
-  tree.subdirs = {sub};
+  tree.subdirs = {NestedFolder()};
   root.subdirs = {tree};
   ASSERT_TRUE(Put(root));
 
@@ -870,20 +876,11 @@ TEST_F(DownloadLive, AnExistingNameGetsTheNextFreeNumber) {
 }
 
 TEST_F(DownloadLive, TheServiceKilledMidDownloadIsResumedAndTheNameComesOnlyAtTheEnd) {
-  const std::string top = NewCatalog("下载续传");
-  UploadDirNode root;
-  root.catalogId = top;
-  const std::string source = Write("下载续传/大.bin", 24 * 1048576, 10);
-  root.files = {source};
-  ASSERT_TRUE(Put(root));
   const std::string target = Local("续传下载");
   SetUploadTimings({10, 300});
   Fetched fetched;
-  const std::size_t windowsBefore = m_host.windows.size();
-  ASSERT_EQ(Download({Entry(top, "大.bin")}, target, fetched), 0);
-  HeadlessProgressWindow* window = m_host.WaitWindow(windowsBefore);
-  ASSERT_NE(window, nullptr);
-  ASSERT_TRUE(WaitTransferred(window, 4 * 1048576));
+  std::string top, source;
+  ASSERT_NE(DownloadMoving("下载续传", 24 * 1048576, 10, target, fetched, 4 * 1048576, &top, &source), nullptr);
   m_server->Kill();
   EXPECT_FALSE(std::filesystem::exists(target + "大.bin")) << "a partial file under its final name";
   EXPECT_TRUE(std::filesystem::exists(target + "大.bin.tmp"));
@@ -902,18 +899,11 @@ TEST_F(DownloadLive, TheServiceKilledMidDownloadIsResumedAndTheNameComesOnlyAtTh
 }
 
 TEST_F(DownloadLive, CancelLeavesNoFileUnderItsFinalNameAndNoNetworkMeansNoTask) {
-  const std::string top = NewCatalog("取消下载");
-  UploadDirNode root;
-  root.catalogId = top;
-  root.files = {Write("取消下载/大.bin", 48 * 1048576, 11)};
-  ASSERT_TRUE(Put(root));
   const std::string target = Local("取消下载");
   Fetched fetched;
-  const std::size_t windowsBefore = m_host.windows.size();
-  ASSERT_EQ(Download({Entry(top, "大.bin")}, target, fetched), 0);
-  HeadlessProgressWindow* window = m_host.WaitWindow(windowsBefore);
+  std::string top;
+  HeadlessProgressWindow* window = DownloadMoving("取消下载", 48 * 1048576, 11, target, fetched, 2 * 1048576, &top);
   ASSERT_NE(window, nullptr);
-  ASSERT_TRUE(WaitTransferred(window, 2 * 1048576));
   window->ClickCancel();
   ASSERT_TRUE(fetched.Wait());
   ASSERT_EQ(fetched.results.size(), 1u);
