@@ -43,6 +43,8 @@ class BenchHost final : public ITransferHost {
   bool IsNetworkAvailable() override { return true; }
   std::string GzipSuffixes() override { return {}; }
   std::string ResultMessage(int code) override { return std::to_string(code); }
+  void OpenAndWait(const std::string&) override {}
+  bool AskYesNo(void*, const std::u16string&) override { return false; }
   bool ListCatalog(const std::string&, std::vector<CloudEntry>*) override { return false; }
   bool CreateProgressWindow(const std::shared_ptr<CCTaskProgressDlg>& dialog, void*, bool) override {
     window = std::make_unique<HeadlessProgressWindow>(dialog, kProgressTimerMs);  // the product's period

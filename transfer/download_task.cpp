@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "drag_out.h"
 #include "local_name.h"
 #include "login.h"
 #include "platform/clock.h"
@@ -144,10 +145,18 @@ int CVDDownloadFileTask::Run() {
     m_openRegistered = true;
   }
   if (m_targetDir.empty()) {
-    // A drag out learns its folder from the copy hook; that hand-over is the data object's.
-    VD_LOG_WARN("m_strDownLoadDir is empty: nothing downloaded");
-    EndRun();
-    return 0;
+    // A drag out: the copy hook hands over where the placeholder was dropped.
+    VD_LOG_INFO("WaitForSingleObject(hWait, INFINITE);");
+    const bool dropped = DragOutHandOver::Instance().WaitDropped(kDragOutWaitMs);
+    const std::string destination = platform::WideToAnsi(DragOutHandOver::Instance().Destination());
+    VD_LOG_INFO("m_strDownLoadDir %s", destination.c_str());
+    const auto cut = destination.find_last_of("\\/");
+    if (!dropped || cut == std::string::npos) {
+      VD_LOG_WARN("m_strDownLoadDir || dwWait = %X", dropped ? 0u : 0x102u);
+      EndRun();
+      return 0;
+    }
+    m_targetDir = destination.substr(0, cut + 1);
   }
   if (!m_host->IsNetworkAvailable()) {
     m_host->ShowMessage(m_owner, TableText(IDS_NETWORK_UNAVAILABLE));
@@ -233,6 +242,7 @@ int CVDDownloadFileTask::Run() {
   }
   if (m_mode != kOpen) SendNewEvent();
   VD_LOG_INFO("虚拟盘下载结束");
+  if (m_mode == kOpen && !m_results.empty() && m_results[0].resultCode == 0) UploadChangeFile();
   ShowDownloadFailDlg();
   if (m_done) m_done(m_results);
   EndRun();
@@ -454,6 +464,65 @@ void CVDDownloadFileTask::ShowDownloadFailDlg() {
   m_host->ShowReport(m_owner, TableText(IDS_DOWNLOAD_RESULT),
                      TableText(IDS_DOWNLOAD_THERE_ARE) + Wide(std::to_string(failed)) + TableText(IDS_DOWNLOAD_FAILED_COUNT),
                      TableText(IDS_DOWNLOAD_DETAILS) + failures);
+}
+
+namespace {
+
+// Last-write time and size of a file, or nothing when it is gone.
+std::optional<std::pair<std::int64_t, std::uint64_t>> Stamp(const std::string& ansiPath) {
+  const std::u16string path = Wide16(ansiPath);
+  const auto cut = path.find_last_of(u"\\/");
+  if (cut == std::u16string::npos) return std::nullopt;
+  std::vector<platform::DirEntry> entries;
+  if (platform::SystemFileSystem().List(path.substr(0, cut), entries) != platform::kOk) return std::nullopt;
+  for (const auto& e : entries)
+    if (!e.is_directory && e.name == path.substr(cut + 1)) return std::make_pair(e.modified_unix, e.size);
+  return std::nullopt;
+}
+
+}  // namespace
+
+void CVDDownloadFileTask::UploadChangeFile() {
+  VD_TRACE("CVDDownloadFileTask::UploadChangeFile");
+  const DownloadItem& item = m_results[0].item;
+  const std::string& path = item.downloadPath;
+  const auto before = Stamp(path);
+  if (!before || StopRequested()) return;
+  m_host->OpenAndWait(path);
+  const auto after = Stamp(path);
+  if (!after) {
+    m_host->ShowMessage(m_owner, u"在线编辑不支持重命名文件");
+    return;
+  }
+  if (*after == *before) {
+    VD_LOG_INFO("Compare File No Change %s", path.c_str());
+    return;
+  }
+  VD_LOG_INFO("Compare File and Uploading %s", path.c_str());
+  if (m_items[0].parentId.empty()) {
+    m_host->ShowMessage(m_owner, u"此文件夹下文件不支持修改");
+    platform::SystemFileSystem().RemoveFile(Wide16(path));
+    return;
+  }
+  const std::uint32_t pause = CurrentUploadTimings().retryPauseMs;
+  for (;;) {
+    int code = -1;
+    std::uint32_t status = 0;
+    for (int attempt = 0; attempt <= kSendBackRetries && !StopRequested(); ++attempt) {
+      if (attempt > 0) {
+        VD_LOG_WARN("回传文件%s失败，错误码：%d,开始第%d重传", path.c_str(), code, attempt);
+        SleepMs(pause);
+      }
+      CVDUploadFileTask::UploadFileTaskOne(m_items[0].parentId, path, &code, &status);
+      if (code == 0 && (status & kTransferStatusDone)) break;
+    }
+    if ((code == 0 && (status & kTransferStatusDone)) || StopRequested()) break;
+    const std::string reason = code != 0 ? m_host->ResultMessage(code) : std::string();
+    if (!m_host->AskYesNo(m_owner, Wide(Sprintf("文件 %s 上传失败%s\n是否重传？", LeafName(path).c_str(), reason.c_str()))))
+      break;
+  }
+  // Sent back or given up: the local copy goes either way.
+  platform::SystemFileSystem().RemoveFile(Wide16(path));
 }
 
 void CVDDownloadFileTask::SendNewEvent() {

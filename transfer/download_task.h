@@ -43,6 +43,10 @@ inline constexpr int kMaxDownloadRetries = 15;
 inline constexpr std::uint32_t kPartialAttributes = 2;
 // Room a file's local name keeps for " (99)" and ".tmp".
 inline constexpr std::size_t kDownloadNameRoom = 9;
+// How long a drag out waits for the copy hook to say where it was dropped.
+inline constexpr std::uint32_t kDragOutWaitMs = 2000;
+// Attempts after the first to send back an opened file the user changed.
+inline constexpr int kSendBackRetries = 10;
 
 // The first free local name: the path itself, else " (1)", " (2)", ...
 // before the extension (at the end when there is none).
@@ -90,6 +94,8 @@ class CVDDownloadFileTask {
   int DoResumeDownload(const DownloadItem& record);
   void ShowDownloadFailDlg();
   void SendNewEvent();
+  // Mode 3: opens the file, waits for the user, and sends it back when it changed.
+  void UploadChangeFile();
   void EndRun();
 
   ITransferHost* m_host;

@@ -33,6 +33,18 @@ bool DragOutHandOver::IsPrepared() const {
   return m_prepared;
 }
 
+bool DragOutHandOver::WaitDropped(std::uint32_t timeoutMs) {
+  platform::NamedEvent* dropped;
+  {
+    std::lock_guard<std::mutex> lock(m_lock);
+    dropped = m_dropped.get();  // kept until the next Prepare, which the waiting download makes
+  }
+  if (!dropped) return false;
+  const bool signalled = dropped->Wait(timeoutMs) == platform::WaitResult::Signaled;
+  dropped->Reset();
+  return signalled;
+}
+
 unsigned DragOutHandOver::CopyCallback(unsigned operation, const char16_t* source, const char16_t* destination) {
   std::lock_guard<std::mutex> lock(m_lock);
   const std::u16string from = source ? source : u"", to = destination ? destination : u"";

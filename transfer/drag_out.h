@@ -35,6 +35,9 @@ class DragOutHandOver {
   std::u16string Destination() const;
   // True once the download has prepared a drag-out in this process.
   bool IsPrepared() const;
+  // The download's wait for the drop: true when the hook signalled within
+  // the time. The event is reset afterwards either way.
+  bool WaitDropped(std::uint32_t timeoutMs);
 
   // The copy hook's answer for one folder operation: kCopyHookNo for a copy
   // or move of the placeholder (after handing its destination over and

@@ -12,6 +12,7 @@
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -25,6 +26,7 @@
 #include "platform/text.h"
 #include "tests/sdk_test_support.h"
 #include "download_task.h"
+#include "drag_out.h"
 #include "upload_task.h"
 
 namespace vdtransfer {
@@ -190,6 +192,21 @@ class TestHost final : public ITransferHost {
   bool IsNetworkAvailable() override { return network.load(); }
   std::string GzipSuffixes() override { return gzip; }
   std::string ResultMessage(int code) override { return "错误" + std::to_string(code); }
+  // The "program" a user opens a file with; it runs on the worker, as the real one is waited for there.
+  void OpenAndWait(const std::string& path) override {
+    std::function<void(const std::string&)> edit;
+    {
+      std::lock_guard l(lock);
+      edit = editor;
+      opened.push_back(path);
+    }
+    if (edit) edit(path);
+  }
+  bool AskYesNo(void*, const std::u16string& text) override {
+    std::lock_guard l(lock);
+    questions.push_back(U8(text));
+    return false;
+  }
   bool ListCatalog(const std::string& catalogId, std::vector<CloudEntry>* children) override {
     {
       std::lock_guard l(lock);
@@ -203,9 +220,9 @@ class TestHost final : public ITransferHost {
     request.catalogID = catalogId;
     ListResult result;
     if (m_sdk->SyncLs(request, &result) != kSdkOk) return false;
-    for (const auto& c : result.catalogs) children->push_back({true, c.catalogID, c.catalogName, 0, c.catalogID});
+    for (const auto& c : result.catalogs) children->push_back({true, c.catalogID, c.catalogName, 0, c.catalogID, catalogId});
     for (const auto& c : result.contents)
-      children->push_back({false, c.contentID, c.contentName, std::stoull(c.contentSize), c.contentID});
+      children->push_back({false, c.contentID, c.contentName, std::stoull(c.contentSize), c.contentID, catalogId});
     return true;
   }
   bool CreateProgressWindow(const std::shared_ptr<CCTaskProgressDlg>& dialog, void*, bool) override {
@@ -236,6 +253,8 @@ class TestHost final : public ITransferHost {
   std::vector<std::string> messages, reports;
   std::atomic<bool> network{true};
   std::string gzip;
+  std::function<void(const std::string&)> editor;
+  std::vector<std::string> opened, questions;
   // Listings that stand in for the catalog cache's (hostile names).
   std::map<std::string, std::vector<CloudEntry>> listings;
   std::string userId;
@@ -757,9 +776,10 @@ class DownloadLive : public UploadLive {
   CloudEntry Entry(const std::string& catalog, const std::string& name) {
     const ListResult list = List(catalog);
     for (const auto& c : list.catalogs)
-      if (c.catalogName == name) return {true, c.catalogID, c.catalogName, 0, c.catalogID};
+      if (c.catalogName == name) return {true, c.catalogID, c.catalogName, 0, c.catalogID, catalog};
     for (const auto& c : list.contents)
-      if (c.contentName == name) return {false, c.contentID, c.contentName, std::stoull(c.contentSize), c.contentID};
+      if (c.contentName == name)
+        return {false, c.contentID, c.contentName, std::stoull(c.contentSize), c.contentID, catalog};
     ADD_FAILURE() << name << " is not in " << catalog;
     return {};
   }
@@ -826,7 +846,7 @@ TEST_F(DownloadLive, HostileNamesNeverReachOutsideTheTargetFolder) {
   const std::vector<std::string> names = {"..", "CON", "a:b", "trailing.", std::string(300, 'x'), "..\\逃出.txt",
                                           "../up.txt", "ok.txt"};
   for (const std::string& name : names)
-    hostile.push_back({false, content.id, name, content.size, content.fullId});
+    hostile.push_back({false, content.id, name, content.size, content.fullId, fake});
   {
     std::lock_guard l(m_host.lock);
     m_host.listings[fake] = hostile;
@@ -835,7 +855,7 @@ TEST_F(DownloadLive, HostileNamesNeverReachOutsideTheTargetFolder) {
   const std::string target = Local("外面/里面");
   const auto before = Tree(parent);
   Fetched fetched;
-  ASSERT_EQ(Download({{true, fake, "夹", 0, fake}}, target, fetched), 0);
+  ASSERT_EQ(Download({{true, fake, "夹", 0, fake, top}}, target, fetched), 0);
   ASSERT_TRUE(fetched.Wait());
   // Everything that was written lies below the target's folder.
   for (const auto& [path, md5] : Tree(parent)) {
@@ -925,6 +945,116 @@ TEST_F(DownloadLive, CancelLeavesNoFileUnderItsFinalNameAndNoNetworkMeansNoTask)
   std::lock_guard l(m_host.lock);
   EXPECT_EQ(m_host.messages, std::vector<std::string>{"网络不可用，请稍后再试！"});
   EXPECT_EQ(m_host.windows.size(), windows) << "no dialog without a network";
+}
+
+TEST_F(DownloadLive, ADragOutLandsWhereTheCopyHookSaysThePlaceholderWasDropped) {
+  const std::string top = NewCatalog("拖出");
+  UploadDirNode root;
+  root.catalogId = top;
+  root.files = {Write("拖出/拖出.txt", 4000, 12)};
+  ASSERT_TRUE(Put(root));
+  auto& handOver = DragOutHandOver::Instance();
+  handOver.Prepare(kDefaultPlaceholderMarker, platform::NamedEvent::Create(u"", false, false));
+  Fetched fetched;
+  ASSERT_EQ(Download({Entry(top, "拖出.txt")}, "", fetched), 0);
+  // The shell copies the placeholder folder into the user's folder and asks the hook first.
+  const std::string dropTo = Local("拖到");
+  const std::u16string source = u"C:\\temp\\" + std::u16string(kDefaultPlaceholderMarker);
+  EXPECT_EQ(handOver.CopyCallback(kFolderCopy, source.c_str(), platform::Utf8ToUtf16(dropTo + "$$PandrelDownload").c_str()),
+            kCopyHookNo);
+  ASSERT_TRUE(fetched.Wait());
+  ASSERT_EQ(fetched.results.size(), 1u);
+  EXPECT_EQ(fetched.results[0].resultCode, 0);
+  EXPECT_EQ(FileMd5(dropTo + "拖出.txt"), FileMd5(root.files[0]));
+  EXPECT_FALSE(std::filesystem::exists(dropTo + "$$PandrelDownload")) << "the placeholder itself is never copied";
+}
+
+TEST_F(DownloadLive, AnOpenedFileIsSentBackWhenChangedAndOnlyThen) {
+  const std::string top = NewCatalog("打开");
+  UploadDirNode root;
+  root.catalogId = top;
+  root.files = {Write("打开/文档.txt", 3000, 13)};
+  ASSERT_TRUE(Put(root));
+  const std::string original = FileMd5(root.files[0]);
+  const std::string target = Local("打开的文件");
+  const CloudEntry document = Entry(top, "文档.txt");
+
+  // Opened and closed unchanged: nothing goes back, the copy stays.
+  {
+    Fetched fetched;
+    ASSERT_EQ(Download({document}, target, fetched, CVDDownloadFileTask::kOpen), 0);
+    ASSERT_TRUE(fetched.Wait());
+    EXPECT_EQ(FileMd5(target + "文档.txt"), original);
+    const ListResult list = List(top);
+    ASSERT_EQ(list.contents.size(), 1u);
+    EXPECT_EQ(list.contents[0].digest, original);
+  }
+  // Edited: the new bytes go back into the same catalog and the copy goes.
+  std::string edited;
+  {
+    std::lock_guard l(m_host.lock);
+    m_host.editor = [&edited](const std::string& path) {
+      std::ofstream(path, std::ios::binary | std::ios::app) << "一行新的内容\r\n";
+      edited = FileMd5(path);
+    };
+  }
+  Fetched fetched;
+  ASSERT_EQ(Download({document}, target, fetched, CVDDownloadFileTask::kOpen), 0);
+  ASSERT_TRUE(fetched.Wait());
+  ASSERT_FALSE(edited.empty());
+  EXPECT_NE(edited, original);
+  const ListResult list = List(top);
+  ASSERT_EQ(list.contents.size(), 1u) << "sent back over the same file";
+  EXPECT_EQ(list.contents[0].digest, edited);
+  EXPECT_FALSE(std::filesystem::exists(target + "文档.txt")) << "the local copy goes after a send-back";
+  std::lock_guard l(m_host.lock);
+  EXPECT_EQ(m_host.opened.size(), 2u);
+  EXPECT_TRUE(m_host.questions.empty());
+}
+
+TEST_F(DownloadLive, TheSameFileCannotBeOpenedTwiceAtOnce) {
+  const std::string top = NewCatalog("两次");
+  UploadDirNode root;
+  root.catalogId = top;
+  root.files = {Write("两次/表格.txt", 1000, 14)};
+  ASSERT_TRUE(Put(root));
+  const CloudEntry sheet = Entry(top, "表格.txt");
+  std::promise<void> close;
+  std::shared_future<void> closed = close.get_future().share();
+  std::atomic<bool> open{false};
+  {
+    std::lock_guard l(m_host.lock);
+    m_host.editor = [&](const std::string&) {
+      open = true;
+      closed.wait_for(std::chrono::seconds(60));
+    };
+  }
+  Fetched first;
+  ASSERT_EQ(Download({sheet}, Local("两次"), first, CVDDownloadFileTask::kOpen), 0);
+  for (int i = 0; i < 3000 && !open; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_TRUE(open.load());
+  Fetched second;
+  ASSERT_EQ(Download({sheet}, Local("两次"), second, CVDDownloadFileTask::kOpen), 0);
+  const auto until = Clock::now() + std::chrono::seconds(30);
+  bool refused = false;
+  while (!refused && Clock::now() < until) {
+    {
+      std::lock_guard l(m_host.lock);
+      for (const auto& m : m_host.messages) refused |= m.find("正在处理或已打开, 请稍后再试") != std::string::npos;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_TRUE(refused);
+  close.set_value();
+  ASSERT_TRUE(first.Wait());
+  // Once the first is closed the file opens again.
+  Fetched third;
+  {
+    std::lock_guard l(m_host.lock);
+    m_host.editor = nullptr;
+  }
+  ASSERT_EQ(Download({sheet}, Local("两次"), third, CVDDownloadFileTask::kOpen), 0);
+  EXPECT_TRUE(third.Wait());
 }
 
 }  // namespace

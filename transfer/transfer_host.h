@@ -19,6 +19,7 @@ struct CloudEntry {
   std::string name;      // as the service names it, ANSI
   std::uint64_t size = 0;
   std::string fullId;    // the second identifier a download request carries
+  std::string parentId;  // the catalog holding it: where an opened file is sent back to
 };
 
 class ITransferHost {
@@ -36,6 +37,11 @@ class ITransferHost {
   virtual bool CreateProgressWindow(const std::shared_ptr<CCTaskProgressDlg>& dialog, void* parent, bool show) = 0;
   // A message box with caption 124 over `parent` (null: no window of ours).
   virtual void ShowMessage(void* parent, const std::u16string& text) = 0;
+  // Opens a downloaded file with its associated program and returns when the
+  // user is done with it (the program ended and the file is no longer in use).
+  virtual void OpenAndWait(const std::string& ansiPath) = 0;
+  // A yes/no question with caption 124; true for yes.
+  virtual bool AskYesNo(void* parent, const std::u16string& text) = 0;
   // A transfer report (dialog 123), modal over `parent`.
   virtual void ShowReport(void* parent, const std::u16string& title, const std::u16string& summary,
                           const std::u16string& details) = 0;

@@ -22,6 +22,8 @@ class ShellTransferHost final : public ITransferHost {
   std::string GzipSuffixes() override;
   std::string ResultMessage(int code) override;
   bool ListCatalog(const std::string& catalogId, std::vector<CloudEntry>* children) override;
+  void OpenAndWait(const std::string& ansiPath) override;
+  bool AskYesNo(void* parent, const std::u16string& text) override;
   bool CreateProgressWindow(const std::shared_ptr<CCTaskProgressDlg>& dialog, void* parent, bool show) override;
   void ShowMessage(void* parent, const std::u16string& text) override;
   void ShowReport(void* parent, const std::u16string& title, const std::u16string& summary,

@@ -223,15 +223,17 @@ class WineHost final : public ITransferHost {
   bool IsNetworkAvailable() override { return true; }
   std::string GzipSuffixes() override { return ".txt"; }
   std::string ResultMessage(int code) override { return std::to_string(code); }
+  void OpenAndWait(const std::string&) override {}
+  bool AskYesNo(void*, const std::u16string&) override { return false; }
   bool ListCatalog(const std::string& catalogId, std::vector<CloudEntry>* children) override {
     ListRequest request;
     request.account = "alice";
     request.catalogID = catalogId;
     ListResult result;
     if (GetCloudSdk()->SyncLs(request, &result) != kSdkOk) return false;
-    for (const auto& c : result.catalogs) children->push_back({true, c.catalogID, c.catalogName, 0, c.catalogID});
+    for (const auto& c : result.catalogs) children->push_back({true, c.catalogID, c.catalogName, 0, c.catalogID, catalogId});
     for (const auto& c : result.contents)
-      children->push_back({false, c.contentID, c.contentName, std::stoull(c.contentSize), c.contentID});
+      children->push_back({false, c.contentID, c.contentName, std::stoull(c.contentSize), c.contentID, catalogId});
     return true;
   }
   bool CreateProgressWindow(const std::shared_ptr<CCTaskProgressDlg>& dialog, void* parent, bool show) override {
@@ -534,7 +536,7 @@ TEST_F(UploadEndToEnd, ACatalogTreeDownloadsByteForByteAndNoFileStaysHidden) {
   std::vector<DownloadResult> results;
   auto* down = new CVDDownloadFileTask();
   ASSERT_EQ(down->StartDownloadServer({{true, listed.catalogs[0].catalogID, listed.catalogs[0].catalogName, 0,
-                                        listed.catalogs[0].catalogID}},
+                                        listed.catalogs[0].catalogID, top}},
                                       nullptr, CVDDownloadFileTask::kPlain, false, ToAnsi(target) + "\\", "",
                                       [&](const std::vector<DownloadResult>& r) {
                                         results = r;

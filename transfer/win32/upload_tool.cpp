@@ -36,6 +36,8 @@ class ToolHost final : public ITransferHost {
   bool IsNetworkAvailable() override { return true; }
   std::string GzipSuffixes() override { return {}; }
   std::string ResultMessage(int code) override { return std::to_string(code); }
+  void OpenAndWait(const std::string&) override {}
+  bool AskYesNo(void*, const std::u16string&) override { return false; }
   bool ListCatalog(const std::string&, std::vector<CloudEntry>*) override { return false; }
   bool CreateProgressWindow(const std::shared_ptr<CCTaskProgressDlg>& dialog, void* parent, bool show) override {
     return ProgressWindow::Create(dialog, static_cast<HWND>(parent), show) != nullptr;
