@@ -783,17 +783,23 @@ class DownloadLive : public UploadLive {
     ADD_FAILURE() << name << " is not in " << catalog;
     return {};
   }
+  // One file of `size` in a new catalog `name`: the catalog's ID and the local source.
+  bool PutOne(const std::string& name, const std::string& file, std::uint64_t size, unsigned seed, std::string* catalog,
+              std::string* local) {
+    *catalog = NewCatalog(name);
+    UploadDirNode root;
+    root.catalogId = *catalog;
+    root.files = {*local = Write(name + "/" + file, size, seed)};
+    return Put(root);
+  }
   // Puts one file into a new catalog `name`, starts its download into
   // `target` and returns the window once `moved` bytes have arrived.
   HeadlessProgressWindow* DownloadMoving(const std::string& name, std::uint64_t size, unsigned seed,
                                          const std::string& target, Fetched& fetched, std::uint64_t moved,
                                          std::string* catalog, std::string* source = nullptr) {
-    *catalog = NewCatalog(name);
-    UploadDirNode root;
-    root.catalogId = *catalog;
-    root.files = {Write(name + "/大.bin", size, seed)};
-    if (source) *source = root.files[0];
-    if (!Put(root)) return nullptr;
+    std::string local;
+    if (!PutOne(name, "大.bin", size, seed, catalog, &local)) return nullptr;
+    if (source) *source = local;
     const std::size_t before = m_host.windows.size();
     if (Download({Entry(*catalog, "大.bin")}, target, fetched) != 0) return nullptr;
     HeadlessProgressWindow* window = m_host.WaitWindow(before);
@@ -834,11 +840,8 @@ TEST_F(DownloadLive, ACatalogTreeComesBackByteForByte) {
 }
 
 TEST_F(DownloadLive, HostileNamesNeverReachOutsideTheTargetFolder) {
-  const std::string top = NewCatalog("名字");
-  UploadDirNode root;
-  root.catalogId = top;
-  root.files = {Write("名字/内容.bin", 3000, 6)};
-  ASSERT_TRUE(Put(root));
+  std::string top, local;
+  ASSERT_TRUE(PutOne("名字", "内容.bin", 3000, 6, &top, &local));
   const CloudEntry content = Entry(top, "内容.bin");
   // The listing as a hostile service could give it, all naming one real content.
   const std::string fake = "fake-catalog";
@@ -861,7 +864,7 @@ TEST_F(DownloadLive, HostileNamesNeverReachOutsideTheTargetFolder) {
   for (const auto& [path, md5] : Tree(parent)) {
     if (before.count(path)) continue;
     EXPECT_EQ(path.rfind("里面/夹/", 0), 0u) << path;
-    EXPECT_EQ(md5, FileMd5(root.files[0])) << path;
+    EXPECT_EQ(md5, FileMd5(local)) << path;
   }
   int fetchedOk = 0, refused = 0;
   for (const auto& r : fetched.results) (r.resultCode == 0 ? fetchedOk : refused) += 1;
@@ -948,11 +951,8 @@ TEST_F(DownloadLive, CancelLeavesNoFileUnderItsFinalNameAndNoNetworkMeansNoTask)
 }
 
 TEST_F(DownloadLive, ADragOutLandsWhereTheCopyHookSaysThePlaceholderWasDropped) {
-  const std::string top = NewCatalog("拖出");
-  UploadDirNode root;
-  root.catalogId = top;
-  root.files = {Write("拖出/拖出.txt", 4000, 12)};
-  ASSERT_TRUE(Put(root));
+  std::string top, local;
+  ASSERT_TRUE(PutOne("拖出", "拖出.txt", 4000, 12, &top, &local));
   auto& handOver = DragOutHandOver::Instance();
   handOver.Prepare(kDefaultPlaceholderMarker, platform::NamedEvent::Create(u"", false, false));
   Fetched fetched;
@@ -965,17 +965,14 @@ TEST_F(DownloadLive, ADragOutLandsWhereTheCopyHookSaysThePlaceholderWasDropped) 
   ASSERT_TRUE(fetched.Wait());
   ASSERT_EQ(fetched.results.size(), 1u);
   EXPECT_EQ(fetched.results[0].resultCode, 0);
-  EXPECT_EQ(FileMd5(dropTo + "拖出.txt"), FileMd5(root.files[0]));
+  EXPECT_EQ(FileMd5(dropTo + "拖出.txt"), FileMd5(local));
   EXPECT_FALSE(std::filesystem::exists(dropTo + "$$PandrelDownload")) << "the placeholder itself is never copied";
 }
 
 TEST_F(DownloadLive, AnOpenedFileIsSentBackWhenChangedAndOnlyThen) {
-  const std::string top = NewCatalog("打开");
-  UploadDirNode root;
-  root.catalogId = top;
-  root.files = {Write("打开/文档.txt", 3000, 13)};
-  ASSERT_TRUE(Put(root));
-  const std::string original = FileMd5(root.files[0]);
+  std::string top, local;
+  ASSERT_TRUE(PutOne("打开", "文档.txt", 3000, 13, &top, &local));
+  const std::string original = FileMd5(local);
   const std::string target = Local("打开的文件");
   const CloudEntry document = Entry(top, "文档.txt");
 
@@ -1013,11 +1010,8 @@ TEST_F(DownloadLive, AnOpenedFileIsSentBackWhenChangedAndOnlyThen) {
 }
 
 TEST_F(DownloadLive, TheSameFileCannotBeOpenedTwiceAtOnce) {
-  const std::string top = NewCatalog("两次");
-  UploadDirNode root;
-  root.catalogId = top;
-  root.files = {Write("两次/表格.txt", 1000, 14)};
-  ASSERT_TRUE(Put(root));
+  std::string top, local;
+  ASSERT_TRUE(PutOne("两次", "表格.txt", 1000, 14, &top, &local));
   const CloudEntry sheet = Entry(top, "表格.txt");
   std::promise<void> close;
   std::shared_future<void> closed = close.get_future().share();
