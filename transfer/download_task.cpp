@@ -1,12 +1,10 @@
 #include "download_task.h"
 
-#include <chrono>
 #include <cstdlib>
 #include <thread>
 
 #include "drag_out.h"
 #include "local_name.h"
-#include "login.h"
 #include "platform/clock.h"
 #include "platform/fault.h"
 #include "platform/files.h"
@@ -14,6 +12,7 @@
 #include "string_table.h"
 #include "trace.h"
 #include "transfer_text.h"
+#include "transfer_util.h"
 #include "upload_task.h"
 
 namespace vdtransfer {
@@ -22,19 +21,9 @@ using namespace vd::resources;
 
 namespace {
 
-bool StopRequested() { return vd::SignedOutFlag().load() == 1; }
-
-void SleepMs(std::uint32_t ms) {
-  if (ms) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
-
 std::u16string Wide16(const std::string& ansi) { return platform::AnsiToWide(ansi); }
 
 bool FileExists(const std::string& ansiPath) { return platform::SystemFileSystem().Exists(Wide16(ansiPath)); }
-
-std::optional<std::uint64_t> LocalSize(const std::string& ansiPath) {
-  return platform::SystemFileSystem().FileSize(Wide16(ansiPath));
-}
 
 std::uint64_t SizeOf(const DownloadItem& record) { return std::strtoull(record.size.c_str(), nullptr, 10); }
 
@@ -188,9 +177,7 @@ int CVDDownloadFileTask::Run() {
   // The collect runs beside the dialog, which animates and says when it ends.
   std::thread collector([this] {
     platform::NoThrow("CVDDownloadFileTask::CollectThreadProc", [this] { m_collectFailed = !Collect(); });
-    std::uint64_t bytes = 0;
-    for (const auto& r : m_records) bytes += SizeOf(r);
-    m_dialog->SetCollected(static_cast<std::uint32_t>(m_records.size()), bytes, true);
+    m_dialog->SetCollected(static_cast<std::uint32_t>(m_records.size()), m_collectedBytes, true);
     m_collectDone = true;
   });
   while (!m_collectDone.load() && m_dialog->GetTaskQuitState() != 1 && !m_dialog->IsClosed()) {
@@ -212,6 +199,7 @@ int CVDDownloadFileTask::Run() {
     return 0;
   }
 
+  // The checker may take out files another task is fetching: total what is left.
   CVDDownloadChecker::GetInstance().AssertDownloadfiles(m_records);
   std::uint64_t total = 0;
   for (const auto& r : m_records) total += SizeOf(r);
@@ -287,9 +275,8 @@ bool CVDDownloadFileTask::CollectEntry(const CloudEntry& entry, const std::strin
       record.downloadPath = record.finalPath + ".tmp";
     }
     m_records.push_back(std::move(record));
-    std::uint64_t bytes = 0;
-    for (const auto& r : m_records) bytes += SizeOf(r);
-    m_dialog->SetCollected(static_cast<std::uint32_t>(m_records.size()), bytes, false);
+    m_collectedBytes += entry.size;
+    m_dialog->SetCollected(static_cast<std::uint32_t>(m_records.size()), m_collectedBytes, false);
     return true;
   }
   const platform::Result made = platform::SystemFileSystem().CreateDirectories(Wide16(*local));
@@ -392,8 +379,11 @@ int CVDDownloadFileTask::DoResumeDownload(const DownloadItem& record) {
   m_dialog->SetRetryDisplay(0);
   const std::uint32_t pause = CurrentUploadTimings().retryPauseMs;
   int result = 0;
+  const std::uint64_t size = SizeOf(record);
   for (int round = 1; round <= kMaxDownloadRetries; ++round) {
-    if (LocalSize(record.downloadPath).value_or(~0ull) == SizeOf(record)) {
+    // No transfer runs between rounds: one look at the partial file serves both uses.
+    const std::optional<std::uint64_t> have = LocalFileSize(record.downloadPath);
+    if (have == size) {
       VD_LOG_INFO("%s Already DownloadFile Succeed! Not need to retry!", record.display.c_str());
       m_dialog->SetCurrentTaskCount(m_dialog->GetCurrentTaskCount() + 1);
       result = 1;
@@ -404,8 +394,7 @@ int CVDDownloadFileTask::DoResumeDownload(const DownloadItem& record) {
     m_dialog->SetRetryDisplay(round);
     VD_LOG_INFO("Download File %s failed! retry: %d times", record.display.c_str(), round);
     // The range starts where the partial file ends.
-    const std::uint64_t have = LocalSize(record.downloadPath).value_or(0);
-    TransferObject* transfer = StartTransfer(record, have < SizeOf(record) ? have : 0);
+    TransferObject* transfer = StartTransfer(record, have && *have < size ? *have : 0);
     m_dialog->WaitForTransfer(transfer);
     if (m_dialog->GetTaskQuitState() == 1) {
       VD_LOG_INFO("User cancel retry download file %s! retry: %d times", record.display.c_str(), round);

@@ -111,6 +111,7 @@ class CVDDownloadFileTask {
   std::shared_ptr<CCTaskProgressDlg> m_dialog;
   int m_netFailures = 0;
   int m_folderCount = 0;
+  std::uint64_t m_collectedBytes = 0;  // collect thread only, until it is joined
   bool m_collectFailed = false;
   bool m_holdsSlot = false;
   bool m_openRegistered = false;

@@ -3,10 +3,10 @@
 #include <utility>
 #include <vector>
 
-#include "login.h"
 #include "string_table.h"
 #include "trace.h"
 #include "transfer_text.h"
+#include "transfer_util.h"
 
 namespace vdtransfer {
 
@@ -344,7 +344,7 @@ void CCTaskProgressDlg::OnTimer() {
   if (transfer && (status & kTransferStopMask) && transfer->WaitSignalled(0, nullptr) && ClaimTransferEnd(status)) {
     if (m_event) m_event->Set();
   }
-  if (vd::SignedOutFlag().load() == 1) {
+  if (StopRequested()) {
     if (transfer) transfer->SetStatus(kTransferStatusCancel);
     if (m_type == kDownload) {
       std::lock_guard lock(m_lock);

@@ -1,9 +1,5 @@
 #include "upload_task.h"
 
-#include <chrono>
-#include <thread>
-
-#include "login.h"
 #include "platform/clock.h"
 #include "platform/fault.h"
 #include "platform/files.h"
@@ -11,6 +7,7 @@
 #include "string_table.h"
 #include "trace.h"
 #include "transfer_text.h"
+#include "transfer_util.h"
 
 namespace vdtransfer {
 
@@ -20,16 +17,6 @@ namespace {
 
 std::mutex g_timingsLock;
 UploadTimings g_timings;
-
-void SleepMs(std::uint32_t ms) {
-  if (ms) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
-
-bool StopRequested() { return vd::SignedOutFlag().load() == 1; }
-
-std::optional<std::uint64_t> FileSizeOf(const std::string& path) {
-  return platform::SystemFileSystem().FileSize(platform::AnsiToWide(path));
-}
 
 // The extension with its dot, or empty.
 std::string ExtensionOf(const std::string& path) {
@@ -287,10 +274,8 @@ int CVDUploadFileTask::Run() {
   if (TryTakeSlot(RunningUploads())) {
     m_holdsSlot = true;
   } else {
-    m_waiting = 1;
     m_dialog->SetWaiting();
     m_dialog->WaitForSignal();
-    m_waiting = 0;
     // Admission took the slot for us, unless the user quit first.
     m_holdsSlot = !m_dialog->IsWaiting();
     if (m_dialog->GetTaskQuitState() == 1 || !m_holdsSlot) {
@@ -420,7 +405,7 @@ int CVDUploadFileTask::UploadOneFile(UploadDirNode& node, const std::string& pat
   m_curPath = path;
   const auto countDone = [&] { m_dialog->SetCurrentTaskCount(m_dialog->GetCurrentTaskCount() + 1); };
 
-  const std::optional<std::uint64_t> size = FileSizeOf(path);
+  const std::optional<std::uint64_t> size = LocalFileSize(path);
   if (!size || *netFailures > 1) {
     results.push_back(Record(path, {}, false, kUploadGaveUp));
     countDone();
@@ -597,7 +582,7 @@ bool CVDUploadFileTask::ResumeUploadFile(const std::string& empty) {
     return false;
   }
   const std::uint64_t uploaded = std::strtoull(info.taskInfos[0].blocks[0].uploadedSize.c_str(), nullptr, 10);
-  const std::optional<std::uint64_t> size = FileSizeOf(m_curPath);
+  const std::optional<std::uint64_t> size = LocalFileSize(m_curPath);
   if (!size) return false;
   if (uploaded == *size) {
     VD_LOG_INFO("%s ResumeUploadFile:总大小等于已上传大小任务已上传成功, return false", m_curPath.c_str());
@@ -643,7 +628,7 @@ bool CVDUploadFileTask::AlreadyUploadFileSucc() {
   if (code != 0) {
     VD_LOG_WARN("AlreadyUploadFileSucc:UploadFile %s failed! getUploadTaskInfoN RetCode: %d", m_curPath.c_str(), code);
   } else if (!info.taskInfos.empty() && !info.taskInfos[0].blocks.empty()) {
-    const std::optional<std::uint64_t> size = FileSizeOf(m_curPath);
+    const std::optional<std::uint64_t> size = LocalFileSize(m_curPath);
     done = size && std::strtoull(info.taskInfos[0].blocks[0].uploadedSize.c_str(), nullptr, 10) == *size;
     if (done) VD_LOG_INFO("上传文件完成啊~~");
   }
@@ -700,7 +685,7 @@ void CVDUploadFileTask::UploadFileTaskOne(const std::string& catalogId, const st
   ITransferHost* host = CurrentTransferHost();
   ICloudSdk* sdk = host ? host->Sdk() : nullptr;
   if (status) *status = 0;
-  const std::optional<std::uint64_t> size = FileSizeOf(localPath);
+  const std::optional<std::uint64_t> size = LocalFileSize(localPath);
   if (!size || !sdk) {
     VD_LOG_WARN("获取文件属性失败!");
     if (resultCode) *resultCode = -1;

@@ -160,7 +160,6 @@ class CVDUploadFileTask {
   ITransferHost* m_host;
   UploadTimings m_timings;
   ICloudSdk* m_sdk = nullptr;
-  int m_waiting = 0;
   std::string m_account;
   std::string m_curPath;
   UploadFileResult m_answer;  // the last request's answer

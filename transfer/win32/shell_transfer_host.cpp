@@ -15,6 +15,7 @@
 #include "task_progress_window.h"
 #include "trace.h"
 #include "transfer_text.h"
+#include "transfer_util.h"
 #include "upload_ret_dlg.h"
 #include "vd_settings.h"
 
@@ -73,7 +74,7 @@ void ShellTransferHost::OpenAndWait(const std::string& ansiPath) {
   // with the file when the file opens exclusively again.
   ::Sleep(5000);
   DWORD error = ERROR_SHARING_VIOLATION;
-  while (error == ERROR_SHARING_VIOLATION && vd::SignedOutFlag().load() != 1) {
+  while (error == ERROR_SHARING_VIOLATION && !StopRequested()) {
     HANDLE file = ::CreateFileW(reinterpret_cast<const wchar_t*>(path.c_str()), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     error = file == INVALID_HANDLE_VALUE ? ::GetLastError() : ERROR_SUCCESS;
