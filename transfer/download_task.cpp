@@ -111,14 +111,19 @@ int CVDDownloadFileTask::StartDownloadServer(std::vector<CloudEntry> items, void
   return 0;
 }
 
-void CVDDownloadFileTask::EndRun() {
+void CVDDownloadFileTask::EndRun(bool report) {
   CVDDownloadChecker::GetInstance().RomeveDownloadfiles(m_records);
   if (m_openRegistered) {
     std::lock_guard lock(g_openLock);
     g_opening.erase(m_items[0].id);
   }
   if (m_holdsSlot) ReleaseSlot(RunningDownloads());
+  // The caller hears of the end only once everything the task held is free:
+  // the same file may be opened again from inside the callback.
+  DownloadDone done = report ? std::move(m_done) : DownloadDone();
+  std::vector<DownloadResult> results = std::move(m_results);
   delete this;
+  if (done) done(results);
 }
 
 int CVDDownloadFileTask::Run() {
@@ -232,8 +237,7 @@ int CVDDownloadFileTask::Run() {
   VD_LOG_INFO("虚拟盘下载结束");
   if (m_mode == kOpen && !m_results.empty() && m_results[0].resultCode == 0) UploadChangeFile();
   ShowDownloadFailDlg();
-  if (m_done) m_done(m_results);
-  EndRun();
+  EndRun(true);
   return result;
 }
 

@@ -66,8 +66,8 @@ class CVDDownloadChecker {
   std::set<std::string> m_paths;
 };
 
-// Called on the worker when a run ends, with what happened to every file
-// (not after a sign-out).
+// Called on the worker when a run ends, with what happened to every file,
+// after the task has let go of its slot and files (not after a sign-out).
 using DownloadDone = std::function<void(const std::vector<DownloadResult>& results)>;
 
 class CVDDownloadFileTask {
@@ -96,7 +96,9 @@ class CVDDownloadFileTask {
   void SendNewEvent();
   // Mode 3: opens the file, waits for the user, and sends it back when it changed.
   void UploadChangeFile();
-  void EndRun();
+  // Frees what the task holds and deletes it; then, for a run that got to
+  // its report, tells the caller.
+  void EndRun(bool report = false);
 
   ITransferHost* m_host;
   std::vector<CloudEntry> m_items;
