@@ -182,6 +182,8 @@ TEST(UploadRetDlg, OpensFoldedAndUnfoldsOnDetails) {
       else ::Sleep(10);
     }
     if (!dialog) return;
+    // Found as soon as it exists: it is laid out once WM_INITDIALOG is done and it shows.
+    for (int i = 0; i < 3000 && !::IsWindowVisible(dialog); ++i) ::Sleep(10);
     found = dialog;
     std::lock_guard l(lock);
     heights.push_back(Height(dialog));
