@@ -167,6 +167,18 @@ class PosixFileSystem final : public IFileSystem {
     return kOk;
   }
 
+  std::optional<DirEntry> Stat(std::u16string_view path) override {
+    struct stat st {};
+    const fs::path p = ToPath(path);
+    if (::stat(p.c_str(), &st) != 0) return std::nullopt;
+    DirEntry e;
+    e.name = Utf8ToUtf16(p.filename().string());
+    e.is_directory = S_ISDIR(st.st_mode);
+    if (!e.is_directory) e.size = static_cast<uint64_t>(st.st_size);
+    e.modified_unix = st.st_mtime;
+    return e;
+  }
+
   std::optional<std::u16string> GetKnownFolder(KnownFolder which) override {
     const char* value = nullptr;
     switch (which) {

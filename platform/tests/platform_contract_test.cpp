@@ -225,6 +225,16 @@ TEST(Files, CreateWriteReadListRemove) {
   EXPECT_EQ(entries[0].size, 5u);
   // Written moments ago, by a clock that agrees with the file system's.
   EXPECT_LT(std::llabs(entries[0].modified_unix - static_cast<long long>(std::time(nullptr))), 120);
+  EXPECT_FALSE(entries[0].hidden_or_system);
+  const std::optional<DirEntry> one = fs.Stat(file);
+  ASSERT_TRUE(one.has_value());
+  EXPECT_EQ(one->name, u"文件.bin");
+  EXPECT_EQ(one->size, 5u);
+  EXPECT_FALSE(one->is_directory);
+  EXPECT_EQ(one->modified_unix, entries[0].modified_unix);
+  ASSERT_TRUE(fs.Stat(deeper).has_value());
+  EXPECT_TRUE(fs.Stat(deeper)->is_directory);
+  EXPECT_FALSE(fs.Stat(JoinPath(deeper, u"missing")).has_value());
 
   const std::u16string appended = JoinPath(deeper, u"log.txt");
   ASSERT_EQ(fs.AppendFile(appended, "one\r\n"), kOk);

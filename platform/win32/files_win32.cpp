@@ -154,10 +154,26 @@ class Win32FileSystem final : public IFileSystem {
       e.size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
       uint64_t ft = (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
       e.modified_unix = static_cast<int64_t>(ft / 10000000ull) - 11644473600ll;  // FILETIME epoch is 1601
+      e.hidden_or_system = data.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
       entries.push_back(std::move(e));
     } while (::FindNextFileW(h, &data));
     ::FindClose(h);
     return kOk;
+  }
+
+  std::optional<DirEntry> Stat(std::u16string_view path) override {
+    std::u16string p(path);
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!::GetFileAttributesExW(W(p), GetFileExInfoStandard, &data)) return std::nullopt;
+    DirEntry e;
+    const auto cut = p.find_last_of(u"\\/");
+    e.name = cut == std::u16string::npos ? p : p.substr(cut + 1);
+    e.is_directory = data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
+    if (!e.is_directory) e.size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    uint64_t ft = (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+    e.modified_unix = static_cast<int64_t>(ft / 10000000ull) - 11644473600ll;
+    e.hidden_or_system = data.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    return e;
   }
 
   std::optional<std::u16string> GetKnownFolder(KnownFolder which) override {

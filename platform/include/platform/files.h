@@ -18,6 +18,7 @@ struct DirEntry {
   bool is_directory = false;
   uint64_t size = 0;
   int64_t modified_unix = 0;  // last write, seconds since 1970 (UTC)
+  bool hidden_or_system = false;  // Windows' hidden or system attribute; never set elsewhere
 };
 
 enum class KnownFolder { Documents, Temp };
@@ -40,6 +41,8 @@ class IFileSystem {
   virtual Result RemoveFile(std::u16string_view path) = 0;
   virtual Result RemoveTree(std::u16string_view path) = 0;
   virtual Result List(std::u16string_view folder, std::vector<DirEntry>& entries) = 0;
+  // One entry, named by the last part of `path`; nothing when it is not there.
+  virtual std::optional<DirEntry> Stat(std::u16string_view path) = 0;
   virtual std::optional<std::u16string> GetKnownFolder(KnownFolder which) = 0;
 };
 
