@@ -25,7 +25,10 @@
 #include "platform/clock.h"
 #include "platform/text.h"
 #include "tests/sdk_test_support.h"
+#include "cloud_copy_move.h"
 #include "download_task.h"
+#include "drop_blocks.h"
+#include "drop_rules.h"
 #include "drag_out.h"
 #include "upload_task.h"
 
@@ -1051,5 +1054,255 @@ TEST_F(DownloadLive, TheSameFileCannotBeOpenedTwiceAtOnce) {
   EXPECT_TRUE(third.Wait());
 }
 
+
+// Dropped local files go through the upload rules into the engine: the
+// service ends up with exactly what the rules allow.
+TEST_F(UploadLive, ADroppedTreeUploadsExactlyWhatTheRulesAllow) {
+  const std::string top = NewCatalog("拖入");
+  Write("拖入源/文档/a.txt", 3000, 1);
+  Write("拖入源/文档/.secret", 10, 2);
+  Write("拖入源/文档/~lock.tmp", 10, 3);
+  Write("拖入源/文档/.cache/x.bin", 10, 4);
+  Write("拖入源/文档/内/b.bin", 70000, 5);
+  Write("拖入源/文档/内/空.txt", 0);
+  const std::string lone = Write("拖入源/单个.txt", 40, 6);
+  const DropCollection drop =
+      CollectDrop({platform::AnsiToWide(Folder("拖入源/文档")), platform::AnsiToWide(lone)}, {}, u".tmp");
+  ASSERT_FALSE(DropRefusal(drop, false, kDropLocalFiles).has_value());
+  UploadDirNode root = drop.root;
+  root.catalogId = top;
+  Outcome outcome;
+  auto* task = new CVDUploadFileTask();
+  task->mode = kDropLocalFiles;
+  task->title = platform::AnsiToWide(drop.title);
+  ASSERT_EQ(task->StartUploadServer(root, "alice", nullptr, drop.emptyCount, drop.emptyFiles, drop.sameNameCount,
+                                    drop.sameNameFolders, drop.itemCount, drop.byteTotal, u"拖入", nullptr,
+                                    outcome.Callback()),
+            0);
+  ASSERT_TRUE(outcome.Wait());
+  EXPECT_EQ(outcome.result, 0);
+  const ListResult atTop = List(top);
+  ASSERT_NE(FindContent(atTop, "单个.txt"), nullptr);
+  const CatalogInfo* docs = FindCatalog(atTop, "文档");
+  ASSERT_NE(docs, nullptr);
+  const ListResult inDocs = List(docs->catalogID);
+  std::vector<std::string> names;
+  for (const auto& c : inDocs.contents) names.push_back(c.contentName);
+  for (const auto& c : inDocs.catalogs) names.push_back(c.catalogName + "/");
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"a.txt", "内/"})) << "no dot names, no filtered suffix";
+  const CatalogInfo* inner = FindCatalog(inDocs, "内");
+  ASSERT_NE(inner, nullptr);
+  const ListResult innerList = List(inner->catalogID);
+  ASSERT_EQ(innerList.contents.size(), 2u);
+  const ContentInfo* b = FindContent(innerList, "b.bin");
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(b->contentSize, "70000");
+  ASSERT_NE(FindContent(innerList, "空.txt"), nullptr) << "empty files are uploaded";
+}
+
+// The process around a copy or move: messages, refreshes and the clipboard
+// are recorded; the cache's view of a folder is the service's listing.
+class CopyMoveHost final : public ICopyMoveHost {
+ public:
+  explicit CopyMoveHost(ICloudSdk* sdk) : m_sdk(sdk) {}
+  ICloudSdk* Sdk() override { return m_sdk; }
+  std::string Account() override { return "alice"; }
+  std::string ResultMessage(int code) override { return "错误" + std::to_string(code); }
+  void ShowMessage(const std::u16string& text, bool) override { messages.push_back(U8(text)); }
+  bool IsSyncFolder(vd::PcPidl, const std::string& id) override { return syncFolders.count(id) > 0; }
+  bool HasSameDir(vd::PcPidl target, const std::u16string& name) override {
+    ListRequest request;
+    request.account = "alice";
+    request.catalogID = FolderCatalogId(target);
+    ListResult result;
+    if (m_sdk->SyncLs(request, &result) != kSdkOk) return false;
+    for (const auto& c : result.catalogs)
+      if (c.catalogName == U8(name)) return true;
+    return false;
+  }
+  void EmptyClipboard() override { ++clipboardEmptied; }
+  void Refresh(vd::PcPidl folder) override { refreshed.push_back(FolderCatalogId(folder)); }
+
+  std::vector<std::string> messages, refreshed;
+  std::set<std::string> syncFolders;
+  int clipboardEmptied = 0;
+
+ private:
+  ICloudSdk* m_sdk;
+};
+
+class CopyMoveLive : public UploadLive {
+ protected:
+  void SetUp() override {
+    UploadLive::SetUp();
+    m_a = NewCatalog("甲");
+    m_b = NewCatalog("乙");
+    UploadDirNode root;
+    root.catalogId = m_a;
+    UploadDirNode sub;
+    sub.localPath = Folder("甲源/子");
+    sub.files = {Write("甲源/子/深.txt", 500, 7)};
+    root.subdirs = {sub};
+    root.files = {Write("甲源/x.txt", 1234, 8), Write("甲源/y.txt", 99, 9)};
+    Outcome outcome;
+    ASSERT_EQ(Start(root, outcome), 0);
+    ASSERT_TRUE(outcome.Wait());
+    ASSERT_EQ(outcome.result, 0);
+  }
+  vd::UniquePidl Catalog(const std::string& id, const std::u16string& name) {
+    return m_mgr.Own(m_mgr.Create(vd::kKindCatalog, name, platform::Utf8ToUtf16(id), 0, 0, 0, {}, 0));
+  }
+  // The list of an item of `catalog` (a top-level catalog of the root), as a view of it would name it.
+  vd::UniquePidl Item(const std::string& catalog, const std::u16string& catalogName, const std::string& name) {
+    const ListResult list = List(catalog);
+    vd::UniquePidl folder = Catalog(catalog, catalogName);
+    for (const auto& c : list.catalogs)
+      if (c.catalogName == name) {
+        vd::UniquePidl e = Catalog(c.catalogID, platform::Utf8ToUtf16(name));
+        return m_mgr.Own(m_mgr.Concatenate(folder.get(), e.get()));
+      }
+    for (const auto& c : list.contents)
+      if (c.contentName == name) {
+        vd::UniquePidl e = m_mgr.Own(m_mgr.Create(vd::kKindContent, platform::Utf8ToUtf16(name),
+                                                  platform::Utf8ToUtf16(c.contentID), 0, 1, 0, {}, 0));
+        return m_mgr.Own(m_mgr.Concatenate(folder.get(), e.get()));
+      }
+    ADD_FAILURE() << name << " not in " << catalog;
+    return {};
+  }
+  std::vector<std::string> Names(const std::string& catalog) {
+    const ListResult list = List(catalog);
+    std::vector<std::string> names;
+    for (const auto& c : list.catalogs) names.push_back(c.catalogName + "/");
+    for (const auto& c : list.contents) names.push_back(c.contentName);
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  vd::HResult Drop(std::initializer_list<vd::PcPidl> items, vd::PcPidl target, bool cut, bool drag) {
+    const std::vector<vd::PcPidl> lists(items);
+    const auto block = BuildNseDragDrop(lists);
+    NseDrop drop;
+    drop.block = block.data();
+    drop.size = block.size();
+    drop.target = target;
+    drop.mode = drag ? kDropCloudItems : kDropPaste;
+    drop.cutPending = cut;
+    drop.droppedByDrag = drag;
+    return DoDropNseDragDrop(m_cm, drop);
+  }
+
+  vd::VDPidlMgr m_mgr;
+  CopyMoveHost m_cm{&m_sdk};
+  std::string m_a, m_b;
+};
+
+TEST_F(CopyMoveLive, CopyKeepsTheSourceMoveTakesItAndBothFoldersAreRefreshed) {
+  const auto b = Catalog(m_b, u"乙");
+  const auto x = Item(m_a, u"甲", "x.txt"), sub = Item(m_a, u"甲", "子");
+  ASSERT_EQ(Drop({x.get(), sub.get()}, b.get(), false, false), vd::kSOk);
+  EXPECT_TRUE(m_cm.messages.empty()) << m_cm.messages.front();
+  EXPECT_EQ(Names(m_b), (std::vector<std::string>{"x.txt", "子/"}));
+  EXPECT_EQ(Names(m_a), (std::vector<std::string>{"x.txt", "y.txt", "子/"}));
+  EXPECT_EQ(m_cm.refreshed, (std::vector<std::string>{m_a, m_b}));
+  EXPECT_EQ(m_cm.clipboardEmptied, 0);
+
+  // A cut and paste moves, and the clipboard is emptied afterwards.
+  const auto y = Item(m_a, u"甲", "y.txt");
+  ASSERT_EQ(Drop({y.get()}, b.get(), true, false), vd::kSOk);
+  EXPECT_EQ(Names(m_a), (std::vector<std::string>{"x.txt", "子/"}));
+  EXPECT_EQ(Names(m_b), (std::vector<std::string>{"x.txt", "y.txt", "子/"}));
+  EXPECT_EQ(m_cm.clipboardEmptied, 1);
+  // A drag moves too, and leaves the clipboard alone.
+  const auto deep = Item(m_a, u"甲", "子");
+  const auto bSub = Item(m_b, u"乙", "子");
+  ASSERT_EQ(Drop({Item(m_a, u"甲", "x.txt").get()}, bSub.get(), false, true), vd::kSOk);
+  EXPECT_EQ(Names(m_a), (std::vector<std::string>{"子/"}));
+  EXPECT_EQ(m_cm.clipboardEmptied, 1);
+  EXPECT_TRUE(m_cm.messages.empty());
+}
+
+TEST_F(CopyMoveLive, RefusalsLeaveTheServiceUntouched) {
+  const auto a = Catalog(m_a, u"甲"), b = Catalog(m_b, u"乙");
+  const auto x = Item(m_a, u"甲", "x.txt"), sub = Item(m_a, u"甲", "子");
+  const auto node = m_mgr.Own(m_mgr.CreateNode(vd::kNodePhonePictures, u"手机图片"));
+  const auto before = Names(m_a);
+  struct Case {
+    const char* what;
+    std::vector<vd::PcPidl> items;
+    vd::PcPidl target;
+    bool cut, drag;
+    std::vector<std::string> messages;
+  } cases[] = {
+      {"pasted into its own folder", {x.get()}, a.get(), true, false, {"同一个目录无法复制、剪切、粘贴！"}},
+      {"dragged into its own folder", {x.get()}, a.get(), false, true, {}},
+      {"a catalog into itself", {sub.get()}, sub.get(), false, false, {"同一个目录无法复制、剪切、粘贴！"}},
+      {"a fixed node", {node.get()}, b.get(), false, false, {"此文件夹为系统文件夹，不允许做移动/复制操作。"}},
+      {"a fixed node, dragged", {node.get()}, b.get(), false, true, {}},
+      {"a sync folder moved, nothing else", {sub.get()}, b.get(), true, false,
+       {"有不能移动的文件夹(可能是同步文件夹), 将不会移动！"}},
+  };
+  m_cm.syncFolders.insert(platform::WideToAnsi(vd::VDPidlMgr::GetIdString(vd::VDPidlMgr::GetLastItem(sub.get()))));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    m_cm.messages.clear();
+    const auto block = BuildNseDragDrop(c.items);
+    NseDrop drop{block.data(), block.size(), c.target, c.drag ? kDropCloudItems : kDropPaste, c.cut, c.drag};
+    EXPECT_EQ(DoDropNseDragDrop(m_cm, drop), vd::kEFail);
+    EXPECT_EQ(m_cm.messages, c.messages);
+  }
+  EXPECT_EQ(Names(m_a), before);
+  EXPECT_TRUE(Names(m_b).empty());
+  EXPECT_TRUE(m_cm.refreshed.empty());
+
+  // A block cut short is refused without a word.
+  const vd::PcPidl one[] = {x.get()};
+  auto block = BuildNseDragDrop(one);
+  NseDrop cut{block.data(), block.size() - 5, b.get(), kDropPaste, false, false};
+  m_cm.messages.clear();
+  EXPECT_EQ(DoDropNseDragDrop(m_cm, cut), vd::kEFail);
+  EXPECT_TRUE(m_cm.messages.empty());
+
+  // A target the service does not know: the failure is told, in the result table's words.
+  m_cm.syncFolders.clear();
+  const auto ghost = Catalog("00019700101999999999", u"幽灵");
+  ASSERT_EQ(Drop({x.get()}, ghost.get(), false, false), vd::kSOk);
+  ASSERT_EQ(m_cm.messages.size(), 1u);
+  EXPECT_EQ(m_cm.messages[0].rfind("文件复制/移动失败！\n错误", 0), 0u) << m_cm.messages[0];
+  // The same name already there: the catalog copy is refused before any request.
+  m_cm.messages.clear();
+  ASSERT_EQ(Drop({sub.get()}, b.get(), false, false), vd::kSOk);
+  EXPECT_EQ(Drop({sub.get()}, b.get(), false, false), vd::kEFail);
+  EXPECT_EQ(m_cm.messages, std::vector<std::string>{"Veyra已经有同名的文件夹, 请重命名后再试。"});
+}
+
+TEST(CopyMoveText, FailureTextsByCode) {
+  const std::u16string folders = platform::Utf8ToUtf16("所有的文件夹复制成功，但所有的文件复制失败！\r\n");
+  struct Case {
+    int code;
+    std::u16string prefix;
+    std::size_t catalogs, contents;
+    const char* text;
+  } cases[] = {
+      {9501, u"", 1, 0, "Veyra已经有同名的文件夹, 请重命名后再试。"},
+      {200019501, u"", 1, 0, "Veyra已经有同名的文件夹, 请重命名后再试。"},
+      {9405, u"", 1, 0, "Veyra已经有同名的文件夹, 请重命名后再试。"},
+      {300009465, u"", 1, 0, "文件复制/移动失败,\r\n移动目录层数超过目标目录支持最大层数"},
+      {200000401, u"", 1, 0, "要移动的目录为同步目录，不能进行移动操作！"},
+      {-10, folders, 1, 1, "所有的文件夹复制成功，但所有的文件复制失败！\r\n网络不可用，请稍后再试！"},
+      {200000504, u"", 0, 3, "超过系统限制，请减一点再试试"},
+      {200000411, u"", 0, 3, "超过系统限制，请减一点再试试"},
+      {200000650, u"", 0, 3, "目录层级超过系统限制"},
+      {200000400, u"", 200, 200, "文件复制/移动失败!\n系统异常,请稍后重试"},
+      {200000400, u"", 0, 201, "选取文件超过200个最大限制，请重新再试"},
+      {204009477, u"", 0, 1, "文件复制/移动失败！\n错误204009477"},
+      {204009477, folders, 1, 1, "所有的文件夹复制成功，但所有的文件复制失败！\r\n"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(U8(CopyMoveFailureText(c.code, c.prefix, c.catalogs, c.contents, "错误" + std::to_string(c.code))),
+              c.text)
+        << c.code;
+  }
+}
 }  // namespace
 }  // namespace vdtransfer
