@@ -444,13 +444,19 @@ void CVDDownloadFileTask::ShowDownloadFailDlg() {
       result.resultCode = kDownloadGaveUp;
     }
   }
-  if (m_cutToDownload) {
+  // A cut is a move: the cloud items go only when every byte of them arrived.
+  bool complete = failed == 0 && m_refused.empty() && m_results.size() == m_records.size();
+  for (const DownloadResult& result : m_results) complete = complete && result.resultCode == 0;
+  if (m_cutToDownload && !complete) VD_LOG_WARN("cut to download incomplete: the cloud items stay");
+  if (m_cutToDownload && complete) {
     VD_LOG_INFO("m_bIsCutToDownload%d", 1);
     MgtVirDirRequest request;
     request.account = m_account;
     for (const auto& item : m_items) (item.isCatalog ? request.catalogIDs : request.contentIDs).push_back(item.id);
     OprResult out;
-    m_host->Sdk()->SyncMgtVirDirInfo(request, &out);
+    const int code = m_host->Sdk()->SyncMgtVirDirInfo(request, &out);
+    VD_LOG_INFO("SyncMgtVirDirInfo %d", code);
+    m_host->CutItemsMoved(m_items.front().parentId);
   }
   if (failed == 0) return;
   if (m_netFailures > 1) m_host->ShowMessage(m_owner, TableText(IDS_NETWORK_UNAVAILABLE));

@@ -243,6 +243,10 @@ class TestHost final : public ITransferHost {
     std::lock_guard l(lock);
     reports.push_back(U8(title) + "|" + U8(summary) + "|" + U8(details));
   }
+  void CutItemsMoved(const std::string& parent) override {
+    std::lock_guard l(lock);
+    cutParents.push_back(parent);
+  }
 
   HeadlessProgressWindow* WaitWindow(std::size_t index) {
     std::unique_lock l(lock);
@@ -253,7 +257,7 @@ class TestHost final : public ITransferHost {
   std::mutex lock;
   std::condition_variable cv;
   std::vector<std::unique_ptr<HeadlessProgressWindow>> windows;
-  std::vector<std::string> messages, reports;
+  std::vector<std::string> messages, reports, cutParents;
   std::atomic<bool> network{true};
   std::string gzip;
   std::function<void(const std::string&)> editor;
@@ -774,8 +778,9 @@ class DownloadLive : public UploadLive {
   }
   int Download(std::vector<CloudEntry> items, const std::string& target, Fetched& fetched, int mode = 0) {
     auto* task = new CVDDownloadFileTask();
-    return task->StartDownloadServer(std::move(items), nullptr, mode, false, target, "", fetched.Callback());
+    return task->StartDownloadServer(std::move(items), nullptr, mode, m_cut, target, "", fetched.Callback());
   }
+  bool m_cut = false;  // the downloads started are cuts to the local disk
   CloudEntry Entry(const std::string& catalog, const std::string& name) {
     const ListResult list = List(catalog);
     for (const auto& c : list.catalogs)
@@ -951,6 +956,43 @@ TEST_F(DownloadLive, CancelLeavesNoFileUnderItsFinalNameAndNoNetworkMeansNoTask)
   std::lock_guard l(m_host.lock);
   EXPECT_EQ(m_host.messages, std::vector<std::string>{"网络不可用，请稍后再试！"});
   EXPECT_EQ(m_host.windows.size(), windows) << "no dialog without a network";
+}
+
+TEST_F(DownloadLive, ACutToTheLocalDiskRemovesTheCloudItemsOnlyAfterEveryByteArrived) {
+  const std::string top = NewCatalog("剪切源");
+  UploadDirNode root;
+  root.catalogId = top;
+  root.subdirs = {NestedFolder()};
+  root.files = {Write("剪切.txt", 3000, 13), Write("留下.txt", 10, 14)};
+  ASSERT_TRUE(Put(root));
+  m_cut = true;
+  const std::string target = Local("剪到");
+  Fetched fetched;
+  ASSERT_EQ(Download({Entry(top, "子目录"), Entry(top, "剪切.txt")}, target, fetched), 0);
+  ASSERT_TRUE(fetched.Wait());
+  EXPECT_EQ(Tree(target + "子目录"), Tree((m_dir.path() / "src" / "树" / "子目录").string()));
+  EXPECT_EQ(FileMd5(target + "剪切.txt"), FileMd5(root.files[0]));
+  const ListResult after = List(top);
+  EXPECT_EQ(FindCatalog(after, "子目录"), nullptr);
+  EXPECT_EQ(FindContent(after, "剪切.txt"), nullptr);
+  EXPECT_NE(FindContent(after, "留下.txt"), nullptr) << "only what was cut goes";
+  {
+    std::lock_guard l(m_host.lock);
+    EXPECT_EQ(m_host.cutParents, std::vector<std::string>{top});
+  }
+
+  // Cancelled halfway: the file stays in the cloud, and nothing local carries its name.
+  const std::string partial = Local("剪一半");
+  Fetched cancelled;
+  std::string big;
+  HeadlessProgressWindow* window = DownloadMoving("剪切大", 48 * 1048576, 15, partial, cancelled, 2 * 1048576, &big);
+  ASSERT_NE(window, nullptr);
+  window->ClickCancel();
+  ASSERT_TRUE(cancelled.Wait());
+  EXPECT_NE(FindContent(List(big), "大.bin"), nullptr);
+  EXPECT_FALSE(std::filesystem::exists(partial + "大.bin"));
+  std::lock_guard l(m_host.lock);
+  EXPECT_EQ(m_host.cutParents.size(), 1u);
 }
 
 TEST_F(DownloadLive, ADragOutLandsWhereTheCopyHookSaysThePlaceholderWasDropped) {

@@ -45,6 +45,9 @@ class ITransferHost {
   // A transfer report (dialog 123), modal over `parent`.
   virtual void ShowReport(void* parent, const std::u16string& title, const std::u16string& summary,
                           const std::u16string& details) = 0;
+  // Cut items went away on the service after their download: the folder
+  // they were in is read again and the clipboard that held them emptied.
+  virtual void CutItemsMoved(const std::string& parentCatalogId) { (void)parentCatalogId; }
 
  protected:
   ~ITransferHost() = default;

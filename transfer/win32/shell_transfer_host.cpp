@@ -51,6 +51,21 @@ bool ShellTransferHost::ListCatalog(const std::string& catalogId, std::vector<Cl
   return true;
 }
 
+void ShellTransferHost::CutItemsMoved(const std::string& parentCatalogId) {
+  if (vdcache::CVDCache* cache = vdcache::CVDCache::GetInstance()) {
+    ListRequest request;
+    request.account = Account();
+    request.catalogID = parentCatalogId;
+    request.startNumber = request.endNumber = "-1";
+    ListResult listing;
+    cache->GetDisk(request, &listing, false, true);
+  }
+  if (::OpenClipboard(nullptr)) {
+    ::EmptyClipboard();
+    ::CloseClipboard();
+  }
+}
+
 void ShellTransferHost::OpenAndWait(const std::string& ansiPath) {
   const std::u16string path = platform::AnsiToWide(ansiPath);
   SHELLEXECUTEINFOW info = {};

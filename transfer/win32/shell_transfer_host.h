@@ -28,6 +28,7 @@ class ShellTransferHost final : public ITransferHost {
   void ShowMessage(void* parent, const std::u16string& text) override;
   void ShowReport(void* parent, const std::u16string& title, const std::u16string& summary,
                   const std::u16string& details) override;
+  void CutItemsMoved(const std::string& parentCatalogId) override;
 
  private:
   std::u16string m_moduleParent;
