@@ -1,5 +1,6 @@
 #include "drag_out.h"
 
+#include "platform/files.h"
 #include "platform/text.h"
 #include "trace.h"
 
@@ -63,6 +64,25 @@ unsigned DragOutHandOver::CopyCallback(unsigned operation, const char16_t* sourc
   m_destination = to;
   if (m_dropped) m_dropped->Set();
   return kCopyHookNo;
+}
+
+std::u16string InitCopyGlobal() {
+  static const std::u16string placeholder = [] {
+    const std::optional<std::u16string> temp = platform::SystemFileSystem().GetKnownFolder(platform::KnownFolder::Temp);
+    if (!temp) return std::u16string();
+    const std::u16string marker = kDefaultPlaceholderMarker;
+    std::u16string path = platform::JoinPath(*temp, u"$VD$SLDL$");
+    path = platform::JoinPath(path, marker.substr(marker.find(u'\\') + 1));
+    if (platform::SystemFileSystem().CreateDirectories(path) != platform::kOk) {
+      VD_LOG_WARN("placeholder folder cannot be made");
+      return std::u16string();
+    }
+    std::unique_ptr<platform::NamedEvent> dropped = platform::NamedEvent::Create(kDragOutEventName, false, false);
+    if (!dropped) VD_LOG_WARN("CreateEvent");
+    DragOutHandOver::Instance().Prepare(marker, std::move(dropped));
+    return path;
+  }();
+  return placeholder;
 }
 
 }  // namespace vdtransfer

@@ -52,4 +52,9 @@ class DragOutHandOver {
   bool m_prepared = false;
 };
 
+// The placeholder folder a drag-out offers (the temporary folder, then the
+// marker), made once per process together with the hand-over's event;
+// empty when it cannot be made.
+std::u16string InitCopyGlobal();
+
 }  // namespace vdtransfer

@@ -200,4 +200,8 @@ void ShellEnv::ShellNimbraView(int nodeIndex, HWND window) {
                     reinterpret_cast<const wchar_t*>(parameters.c_str()), nullptr, SW_SHOWNORMAL);
 }
 
+std::u16string ShellEnv::UploadFilterSuffix() {
+    return config::ReadUploadFilterSuffix(platform::SystemProfile(), ModuleParent());
+}
+
 }  // namespace vd

@@ -31,6 +31,8 @@ public:
     // Hands a fixed node's page (calendar, messages, contacts, notes) to the
     // desktop client; failures are shown for `window` when it is one of ours.
     static void ShellNimbraView(int nodeIndex, HWND window);
+    // sdkconfig.ini [SDK] UploadFilterSuffix, read again at every call.
+    static std::u16string UploadFilterSuffix();
 };
 
 }  // namespace vd

@@ -170,6 +170,8 @@ void CIVDShellFolder::FinalRelease() noexcept {
         ::CoTaskMemFree(m_pidl);
         m_pidl = nullptr;
     }
+    ::CoTaskMemFree(m_absolute);
+    m_absolute = nullptr;
     m_view.reset();
 }
 
@@ -409,7 +411,7 @@ STDMETHODIMP CIVDShellFolder::CreateViewObject(HWND window, REFIID iid, void** o
             return view->QueryInterface(iid, out);
         }
         if (IsEqualIID(iid, IID_IDropTarget)) {
-            return E_NOINTERFACE;  // drops arrive with the transfer code
+            return CreateDropObject(window, 0, nullptr, iid, out);
         }
         return E_NOINTERFACE;
     });
@@ -456,8 +458,19 @@ STDMETHODIMP CIVDShellFolder::GetUIObjectOf(HWND window, UINT count, LPCITEMIDLI
         if (IsEqualIID(iid, IID_IDropTarget) && count != 1) {
             return E_FAIL;
         }
-        // Icons and drop targets come with their own objects; until then the
-        // shell uses its defaults.
+        for (UINT i = 1; i < count; ++i) {
+            if (!CheckShellList(lists[i])) {
+                return E_INVALIDARG;
+            }
+        }
+        if (IsEqualIID(iid, IID_IDataObject) || IsEqualIID(iid, IID_IDropTarget)) {
+            if (IsEqualIID(iid, IID_IDropTarget) &&
+                VDPidlMgr::GetItemType(VDPidlMgr::GetLastItem(Bytes(lists[0]))) != kKindCatalog) {
+                return E_NOINTERFACE;  // only catalogs take drops
+            }
+            return CreateDropObject(window, count, lists, iid, out);
+        }
+        // Icons come with their own objects; until then the shell uses its defaults.
         return E_NOINTERFACE;
     });
 }

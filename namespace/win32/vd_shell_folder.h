@@ -8,6 +8,7 @@
 #include <string>
 
 #include "com_object.h"
+#include "drop_folder.h"
 #include "dispatch_impl.h"
 #include "pandrel_h.h"
 #include "pidl.h"
@@ -53,7 +54,8 @@ class CIVDShellFolder final
     : public com::ComObject<CIVDShellFolder, com::DispatchImpl<IVDShellFolder>,
                             com::ComAlias<IDispatch, com::DispatchImpl<IVDShellFolder>>, IPersistFolder2,
                             com::ComAlias<IPersistFolder, IPersistFolder2>, com::ComAlias<IPersist, IPersistFolder2>,
-                            IShellFolder, IQueryInfo, IPersistIDList, IShellDetails> {
+                            IShellFolder, IQueryInfo, IPersistIDList, IShellDetails>,
+      public vdtransfer::IVDDropFolder {
 public:
     static HRESULT CreateInstance(REFIID iid, void** out) noexcept;
 
@@ -91,7 +93,7 @@ public:
     HRESULT EnumObjectsEx(HWND window, SHCONTF flags, IEnumIDList** out, int first, int last, bool* atEnd,
                           bool* secondFlag) noexcept;
     static int GetInternalSortIndex(int index) noexcept;
-    static bool IsTargetOK(HWND window) noexcept { return window != nullptr; }
+    static bool IsTargetOK(LPCITEMIDLIST target) noexcept { return target != nullptr; }
     bool IsSyncFolder(LPCITEMIDLIST folder, const std::string& catalogId) noexcept;
     // Asks the caches to read a folder again; they notify the views.
     void GetDisk(LPCITEMIDLIST list) noexcept;
@@ -102,7 +104,27 @@ public:
     // The shell's side of the sign-in: S_OK or E_ACCESSDENIED.
     HRESULT _Login() noexcept;
 
+    // Drops and pastes. `target`: this folder or one of its catalogs, from
+    // the cloud disk's root.
+    HRESULT _DoDrop(IDataObject* data, DWORD mode, LPCITEMIDLIST target, int formatIndex) noexcept override;
+    HRESULT _DoDrop_HDROP(HGLOBAL drop, DWORD mode, LPCITEMIDLIST target);
+    HRESULT _DoDrop_NSEDRAGDROP(HGLOBAL drop, DWORD mode, LPCITEMIDLIST target);
+    // Set by the view's Cut until the paste.
+    void SetCutPending(bool on) noexcept { m_cutPending = on; }
+
+    // IVDDropFolder
+    IUnknown* FolderUnknown() noexcept override;
+    LPCITEMIDLIST FolderPidl() const noexcept override { return m_pidl; }
+    LPCITEMIDLIST FolderAbsolutePidl() const noexcept override;
+    void SetDroppedByDrag(bool on) noexcept override { m_droppedByDrag = on; }
+    HWND ViewListWindow() noexcept override { return nullptr; }
+    HWND OwnerWindow() noexcept override { return m_owner; }
+
 private:
+    // The data object of items or the drop target of one catalog (or of
+    // this folder when `count` is 0).
+    HRESULT CreateDropObject(HWND window, UINT count, LPCITEMIDLIST* lists, REFIID iid, void** out);
+
     int ShareMode() const noexcept;
     std::u16string FullName(LPCITEMIDLIST item) const;
 
@@ -111,6 +133,10 @@ private:
     bool m_signedIn = false;
     bool m_cacheOnly = false;
     com::ComPtr<IShellView> m_view;
+    mutable LPITEMIDLIST m_absolute = nullptr;  // made on first use
+    HWND m_owner = nullptr;                     // the last window the shell gave us
+    bool m_cutPending = false;
+    bool m_droppedByDrag = false;
 };
 
 }  // namespace vd
