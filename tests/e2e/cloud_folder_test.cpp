@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "com_ptr.h"
+#include "files_data_object.h"
 #include "pidl.h"
 #include "platform/message_channel.h"
 #include "platform/process.h"
@@ -93,11 +94,21 @@ std::vector<std::wstring> Names(const std::vector<Entry>& entries) {
     return names;
 }
 
+// Waits with this thread's messages running: windows the folder made here
+// (an upload's progress dialog) live on them.
 bool WaitFor(const std::function<bool()>& done, int seconds) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     while (std::chrono::steady_clock::now() < end) {
         if (done()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        const auto pause = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+        while (std::chrono::steady_clock::now() < pause) {
+            MSG msg;
+            while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                ::TranslateMessage(&msg);
+                ::DispatchMessageW(&msg);
+            }
+            ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+        }
     }
     return done();
 }
@@ -389,6 +400,93 @@ TEST_F(CloudFolder, WithoutTheClientTheFolderStartsItAndIsDeniedThenListsTheSign
     }
 }
 
+
+const Entry* Find(const std::vector<Entry>& entries, const std::wstring& name) {
+    for (const Entry& e : entries) {
+        if (e.name == name) return &e;
+    }
+    return nullptr;
+}
+
+// Local files dropped on a catalog are uploaded by the rules; cloud items
+// dragged onto another catalog move there on the service.
+TEST_F(CloudFolder, DropsUploadLocalFilesAndMoveCloudItemsBetweenCatalogs) {
+    ASSERT_TRUE(platform::NamedMutex::Exists(u"ORLOSyncLoginMutex")) << "the first test signs alice in";
+    corbel::test::Account alice;
+    ASSERT_TRUE(corbel::test::SignIn(s_port, "alice", "alice-pass", &alice));
+    const std::string pid = std::to_string(::GetCurrentProcessId());
+    ASSERT_NE(corbel::test::Mkdir(s_port, alice.token, alice.root, "拖放甲" + pid), "");
+    ASSERT_NE(corbel::test::Mkdir(s_port, alice.token, alice.root, "拖放乙" + pid), "");
+    const std::wstring first = L"拖放甲" + std::wstring(pid.begin(), pid.end());
+    const std::wstring second = L"拖放乙" + std::wstring(pid.begin(), pid.end());
+    auto root = ListUntil(m_root.get(), [&](const auto& names) { return Has(names, first) && Has(names, second); });
+    const Entry* a = Find(root, first);
+    const Entry* b = Find(root, second);
+    ASSERT_TRUE(a && b);
+
+    // A local tree with a dot name in it, and one file beside it.
+    wchar_t temp[MAX_PATH];
+    ::GetTempPathW(MAX_PATH, temp);
+    const fs::path local = fs::path(temp) / ("vd-drop-" + pid);
+    fs::create_directories(local / L"上传树" / L"内");
+    std::ofstream(local / L"上传树" / L"甲.txt") << "alpha";
+    std::ofstream(local / L"上传树" / L".hidden") << "dot";
+    std::ofstream(local / L"上传树" / L"内" / L"乙.bin") << std::string(70000, 'b');
+    std::ofstream(local / L"单.txt") << "single";
+
+    Com<IDropTarget> target;
+    LPCITEMIDLIST aItem = reinterpret_cast<LPCITEMIDLIST>(a->bytes.data());
+    ASSERT_EQ(m_root->GetUIObjectOf(m_window, 1, &aItem, IID_IDropTarget, nullptr,
+                                    reinterpret_cast<void**>(target.put())),
+              S_OK);
+    vd::testing::FilesDataObject files({(local / L"上传树").wstring(), (local / L"单.txt").wstring()});
+    DWORD effect = DROPEFFECT_COPY | DROPEFFECT_MOVE;
+    ASSERT_EQ(target->DragEnter(&files, MK_LBUTTON, {10, 10}, &effect), S_OK);
+    EXPECT_EQ(effect, static_cast<DWORD>(DROPEFFECT_COPY));
+    ASSERT_EQ(target->Drop(&files, 0, {10, 10}, &effect), S_OK);
+    EXPECT_EQ(effect, static_cast<DWORD>(DROPEFFECT_COPY)) << "the upload started";
+
+    Com<IShellFolder> aFolder;
+    ASSERT_EQ(m_root->BindToObject(aItem, nullptr, IID_IShellFolder, reinterpret_cast<void**>(aFolder.put())), S_OK);
+    auto inA = ListUntil(aFolder.get(), [](const auto& names) { return Has(names, L"上传树") && Has(names, L"单.txt"); });
+    ASSERT_EQ(Names(inA), (std::vector<std::wstring>{L"上传树", L"单.txt"}));
+    Com<IShellFolder> tree;
+    ASSERT_EQ(aFolder->BindToObject(reinterpret_cast<LPCITEMIDLIST>(Find(inA, L"上传树")->bytes.data()), nullptr,
+                                    IID_IShellFolder, reinterpret_cast<void**>(tree.put())),
+              S_OK);
+    auto inTree = ListUntil(tree.get(), [](const auto& names) { return Has(names, L"内") && Has(names, L"甲.txt"); });
+    EXPECT_EQ(Names(inTree), (std::vector<std::wstring>{L"内", L"甲.txt"})) << "no dot names";
+
+    // Both items of the first catalog dragged onto the second: a move on the service.
+    Com<IDataObject> data;
+    LPCITEMIDLIST both[] = {reinterpret_cast<LPCITEMIDLIST>(Find(inA, L"上传树")->bytes.data()),
+                            reinterpret_cast<LPCITEMIDLIST>(Find(inA, L"单.txt")->bytes.data())};
+    ASSERT_EQ(aFolder->GetUIObjectOf(m_window, 2, both, IID_IDataObject, nullptr, reinterpret_cast<void**>(data.put())),
+              S_OK);
+    Com<IDropTarget> toB;
+    LPCITEMIDLIST bItem = reinterpret_cast<LPCITEMIDLIST>(b->bytes.data());
+    ASSERT_EQ(m_root->GetUIObjectOf(m_window, 1, &bItem, IID_IDropTarget, nullptr, reinterpret_cast<void**>(toB.put())),
+              S_OK);
+    effect = DROPEFFECT_COPY | DROPEFFECT_MOVE;
+    ASSERT_EQ(toB->DragEnter(data.get(), MK_LBUTTON, {10, 10}, &effect), S_OK);
+    EXPECT_EQ(effect, static_cast<DWORD>(DROPEFFECT_MOVE));
+    FORMATETC hdrop = {CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+    EXPECT_EQ(data->QueryGetData(&hdrop), S_OK) << "offered to everyone else";
+    ASSERT_EQ(toB->Drop(data.get(), 0, {10, 10}, &effect), S_OK);
+    EXPECT_EQ(effect, static_cast<DWORD>(DROPEFFECT_MOVE));
+    Com<IShellFolder> bFolder;
+    ASSERT_EQ(m_root->BindToObject(bItem, nullptr, IID_IShellFolder, reinterpret_cast<void**>(bFolder.put())), S_OK);
+    auto inB = ListUntil(bFolder.get(), [](const auto& names) { return Has(names, L"上传树") && Has(names, L"单.txt"); });
+    EXPECT_EQ(Names(inB), (std::vector<std::wstring>{L"上传树", L"单.txt"}));
+    inA = ListUntil(aFolder.get(), [](const auto& names) { return names.empty(); });
+    EXPECT_TRUE(inA.empty()) << "moved, not copied";
+
+    // The folder's view answers with a drop target of its own.
+    Com<IDropTarget> viewTarget;
+    EXPECT_EQ(bFolder->CreateViewObject(m_window, IID_IDropTarget, reinterpret_cast<void**>(viewTarget.put())), S_OK);
+    std::error_code ignored;
+    fs::remove_all(local, ignored);
+}
 
 // Rows under parents nobody opens, so that the account's cache is large.
 void GrowCache(const fs::path& db, int rows) {

@@ -15,6 +15,7 @@
 #include "download_task.h"
 #include "drag_out.h"
 #include "drop_blocks.h"
+#include "files_data_object.h"
 #include "transfer_test_env.h"
 #include "vd_data_object.h"
 #include "vd_drop_target.h"
@@ -95,30 +96,6 @@ class TestFolder final : public IVDDropFolder, public IUnknown {
   HWND m_window = nullptr;
   HWND m_list = nullptr;
   vd::UniquePidl m_pidl;
-};
-
-// Local files on the move from another program: CF_HDROP only.
-class FilesDataObject final : public vd::com::ComObject<FilesDataObject, IDataObject> {
- public:
-  explicit FilesDataObject(std::vector<std::u16string> paths) : m_paths(std::move(paths)) {}
-  STDMETHODIMP GetData(FORMATETC* format, STGMEDIUM* medium) noexcept override {
-    if (format->cfFormat != CF_HDROP) return DV_E_FORMATETC;
-    const auto block = BuildDropFiles(m_paths);
-    return MediumFromBytes(block.data(), block.size(), GMEM_MOVEABLE, medium);
-  }
-  STDMETHODIMP GetDataHere(FORMATETC*, STGMEDIUM*) noexcept override { return E_NOTIMPL; }
-  STDMETHODIMP QueryGetData(FORMATETC* format) noexcept override {
-    return format->cfFormat == CF_HDROP && !m_paths.empty() ? S_OK : DV_E_FORMATETC;
-  }
-  STDMETHODIMP GetCanonicalFormatEtc(FORMATETC*, FORMATETC*) noexcept override { return E_NOTIMPL; }
-  STDMETHODIMP SetData(FORMATETC*, STGMEDIUM*, BOOL) noexcept override { return E_NOTIMPL; }
-  STDMETHODIMP EnumFormatEtc(DWORD, IEnumFORMATETC**) noexcept override { return E_NOTIMPL; }
-  STDMETHODIMP DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) noexcept override { return E_NOTIMPL; }
-  STDMETHODIMP DUnadvise(DWORD) noexcept override { return E_NOTIMPL; }
-  STDMETHODIMP EnumDAdvise(IEnumSTATDATA**) noexcept override { return E_NOTIMPL; }
-
- private:
-  std::vector<std::u16string> m_paths;
 };
 
 vd::UniquePidl Catalog(const std::string& id, const std::u16string& name) {
@@ -252,9 +229,9 @@ TEST(DropTarget, PicksTheFormatTheEffectAndTheCatalogUnderTheCursor) {
   ASSERT_EQ(target->_Init(&folder, folder.FolderAbsolutePidl()), S_OK);
 
   ComPtr<CIVDDataObject> cloud = MakeDataObject(folder, {file.get()});
-  ComPtr<FilesDataObject> local, nothing;
-  ASSERT_EQ(vd::com::MakeObject(local, std::vector<std::u16string>{u"C:\\a.txt"}), S_OK);
-  ASSERT_EQ(vd::com::MakeObject(nothing, std::vector<std::u16string>{}), S_OK);
+  vd::testing::FilesDataObject localFiles({L"C:\\a.txt"}), noFiles({});
+  IDataObject* local = &localFiles;
+  IDataObject* nothing = &noFiles;
   struct Case {
     const char* what;
     IDataObject* data;
@@ -265,9 +242,9 @@ TEST(DropTarget, PicksTheFormatTheEffectAndTheCatalogUnderTheCursor) {
   } cases[] = {
       {"cloud items on a catalog", cloud.get(), catalogRow, DROPEFFECT_MOVE, kFormatNseDragDrop, u"Veyra云盘/我的文档/工作"},
       {"cloud items on a file", cloud.get(), fileRow, DROPEFFECT_MOVE, kFormatNseDragDrop, u"Veyra云盘/我的文档"},
-      {"local files on a catalog", local.get(), catalogRow, DROPEFFECT_COPY, kFormatHDrop, u"Veyra云盘/我的文档/工作"},
-      {"local files in the empty part", local.get(), -1, DROPEFFECT_COPY, kFormatHDrop, u"Veyra云盘/我的文档"},
-      {"nothing we take", nothing.get(), catalogRow, DROPEFFECT_NONE, kFormatNone, u""},
+      {"local files on a catalog", local, catalogRow, DROPEFFECT_COPY, kFormatHDrop, u"Veyra云盘/我的文档/工作"},
+      {"local files in the empty part", local, -1, DROPEFFECT_COPY, kFormatHDrop, u"Veyra云盘/我的文档"},
+      {"nothing we take", nothing, catalogRow, DROPEFFECT_NONE, kFormatNone, u""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
