@@ -5,6 +5,7 @@
 #include <shlobj.h>
 #include <shobjidl.h>
 
+#include <atomic>
 #include <string>
 
 #include "com_object.h"
@@ -110,7 +111,13 @@ public:
     HRESULT _DoDrop_HDROP(HGLOBAL drop, DWORD mode, LPCITEMIDLIST target);
     HRESULT _DoDrop_NSEDRAGDROP(HGLOBAL drop, DWORD mode, LPCITEMIDLIST target);
     // Set by the view's Cut until the paste.
-    void SetCutPending(bool on) noexcept { m_cutPending = on; }
+    void SetCutPending(bool on) noexcept { s_cutPending = on; }
+    // Copy (or Cut) of children of this folder: their data object goes on
+    // the clipboard.
+    HRESULT CopyToClipboard(UINT count, LPCITEMIDLIST* items, bool cut) noexcept;
+    // Paste into `target` (this folder or one of its catalogs): cloud items
+    // first, local files when the clipboard holds none.
+    HRESULT PasteFromClipboard(LPCITEMIDLIST target) noexcept;
 
     // IVDDropFolder
     IUnknown* FolderUnknown() noexcept override;
@@ -135,7 +142,8 @@ private:
     com::ComPtr<IShellView> m_view;
     mutable LPITEMIDLIST m_absolute = nullptr;  // made on first use
     HWND m_owner = nullptr;                     // the last window the shell gave us
-    bool m_cutPending = false;
+    // A Cut in one folder window is pasted in another: the flag is the process's.
+    static inline std::atomic<bool> s_cutPending{false};
     bool m_droppedByDrag = false;
 };
 

@@ -245,7 +245,7 @@ HRESULT CIVDShellFolder::_DoDrop_NSEDRAGDROP(HGLOBAL drop, DWORD mode, LPCITEMID
     request.size = block.size();
     request.target = Bytes(target);
     request.mode = static_cast<int>(mode);
-    request.cutPending = m_cutPending;
+    request.cutPending = s_cutPending;
     request.droppedByDrag = m_droppedByDrag;
     return vdtransfer::DoDropNseDragDrop(host, request);
 }
@@ -292,6 +292,41 @@ HRESULT CIVDShellFolder::CreateDropObject(HWND window, UINT count, LPCITEMIDLIST
         hr = dropTarget->_Init(this, FolderAbsolutePidl());
     }
     return SUCCEEDED(hr) ? dropTarget->QueryInterface(iid, out) : hr;
+}
+
+HRESULT CIVDShellFolder::CopyToClipboard(UINT count, LPCITEMIDLIST* items, bool cut) noexcept {
+    return ComBoundary("CIVDShellFolder::CopyToClipboard", [&]() -> HRESULT {
+        ComPtr<vdtransfer::CIVDDataObject> data;
+        HRESULT hr = com::MakeObject(data);
+        if (SUCCEEDED(hr)) {
+            hr = data->_Init(this, count, items);
+        }
+        if (FAILED(hr)) {
+            return hr;
+        }
+        data->SetMode(cut ? vdtransfer::CIVDDataObject::kCut : vdtransfer::CIVDDataObject::kCopied);
+        hr = ::OleSetClipboard(data.get());
+        if (SUCCEEDED(hr)) {
+            s_cutPending = cut;
+        }
+        return hr;
+    });
+}
+
+HRESULT CIVDShellFolder::PasteFromClipboard(LPCITEMIDLIST target) noexcept {
+    return ComBoundary("CIVDShellFolder::PasteFromClipboard", [&]() -> HRESULT {
+        ComPtr<IDataObject> data;
+        HRESULT hr = ::OleGetClipboard(data.put());
+        if (FAILED(hr)) {
+            return hr;
+        }
+        hr = _DoDrop(data.get(), vdtransfer::kDropPaste, target, vdtransfer::kFormatNseDragDrop);
+        if (hr == E_INVALIDARG) {
+            hr = _DoDrop(data.get(), vdtransfer::kDropPaste, target, vdtransfer::kFormatHDrop);
+        }
+        s_cutPending = false;
+        return hr;
+    });
 }
 
 }  // namespace vd

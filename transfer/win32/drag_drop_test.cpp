@@ -395,5 +395,79 @@ TEST_F(DragOut, TheFilesLandWhereTheCopyHookSaysThePlaceholderWasDropped) {
   EXPECT_TRUE(host.messages.empty()) << host.messages.front();
 }
 
+
+// Copy and Cut put the data object on the clipboard; a paste into Explorer
+// asks for CF_HDROP, copies the placeholder, and the copy hook sends the
+// download there. A cut takes the items off the service once they arrived.
+TEST_F(DragOut, CopyAndCutThroughTheClipboardLandWhereThePasteWent) {
+  ASSERT_TRUE(SUCCEEDED(::OleInitialize(nullptr)));
+  const auto P = [](const char* utf8) { return fs::u8path(utf8); };
+  const fs::path src = s_folder / P("剪贴源");
+  WriteBytes(src / P("复制.txt"), 5000, 41);
+  WriteBytes(src / P("剪切.txt"), 6000, 42);
+  const std::string top = NewCatalog("剪贴");
+  UploadDirNode root;
+  root.catalogId = top;
+  root.files = {ToAnsi(src / P("复制.txt")), ToAnsi(src / P("剪切.txt"))};
+  std::atomic<bool> uploaded{false};
+  auto* up = new CVDUploadFileTask();
+  ASSERT_EQ(up->StartUploadServer(root, "alice", nullptr, 0, {}, 0, {}, 2, 0, u"剪贴", nullptr,
+                                  [&](int r, const std::vector<UploadResultItem>&, vd::PcPidl) {
+                                    EXPECT_EQ(r, 0);
+                                    uploaded = true;
+                                  }),
+            0);
+  ASSERT_TRUE(PumpUntil([&] { return uploaded.load(); }, 120000));
+  TestFolder folder;
+  folder.SetPidl(Catalog(top, u"剪贴"));
+  auto item = [&](const char* name) {
+    for (const auto& c : List(sdk, top).contents)
+      if (c.contentName == platform::WideToAnsi(platform::Utf8ToUtf16(name)))
+        return Content(c.contentID, platform::Utf8ToUtf16(name), std::stoull(c.contentSize));
+    ADD_FAILURE() << name;
+    return vd::UniquePidl();
+  };
+  ComPtr<ICopyHookW> hook;
+  ASSERT_EQ(CTCopyHook::CreateInstance(IID_ICopyHookW, reinterpret_cast<void**>(hook.put())), S_OK);
+
+  struct Case {
+    const char* name;
+    int mode;
+    bool staysInCloud;
+  } cases[] = {{"复制.txt", CIVDDataObject::kCopied, true}, {"剪切.txt", CIVDDataObject::kCut, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto file = item(c.name);
+    ComPtr<CIVDDataObject> data = MakeDataObject(folder, {file.get()});
+    data->SetMode(c.mode);
+    ASSERT_EQ(::OleSetClipboard(data.get()), S_OK);
+    ComPtr<IDataObject> pasted;
+    ASSERT_EQ(::OleGetClipboard(pasted.put()), S_OK);
+    std::vector<std::uint8_t> block;
+    ASSERT_EQ(Get(pasted.get(), NseDragDropFormat(), &block), S_OK) << "the cloud format survives the clipboard";
+    ASSERT_TRUE(ReadNseDragDrop(block.data(), block.size()).has_value());
+    std::vector<std::uint8_t> hdrop;
+    ASSERT_EQ(Get(pasted.get(), CF_HDROP, &hdrop), S_OK);
+    const auto paths = ReadDropFiles(hdrop.data(), hdrop.size());
+    ASSERT_TRUE(paths && paths->size() == 1u);
+    const fs::path pasteInto = s_folder / P("粘贴到") / P(c.name);
+    fs::create_directories(pasteInto);
+    const std::wstring destination = (pasteInto / L"$$PandrelDownload").wstring();
+    EXPECT_EQ(hook->CopyCallback(nullptr, FO_COPY, 0, reinterpret_cast<const wchar_t*>((*paths)[0].c_str()),
+                                 FILE_ATTRIBUTE_DIRECTORY, destination.c_str(), 0),
+              static_cast<UINT>(IDNO));
+    const fs::path got = pasteInto / P(c.name);
+    ASSERT_TRUE(PumpUntil([&] { return fs::exists(got) && RunningDownloads().load() == 0; }, 120000))
+        << "running " << RunningDownloads().load() << " messages " << host.messages.size() << " dest "
+        << platform::Utf16ToUtf8(DragOutHandOver::Instance().Destination());
+    EXPECT_EQ(FileMd5(got), FileMd5(src / P(c.name)));
+    bool listed = false;
+    for (const auto& e : List(sdk, top).contents)
+      listed = listed || e.contentName == platform::WideToAnsi(platform::Utf8ToUtf16(c.name));
+    EXPECT_EQ(listed, c.staysInCloud);
+    EXPECT_EQ(::OleSetClipboard(nullptr), S_OK);
+  }
+  ::OleUninitialize();
+}
 }  // namespace
 }  // namespace vdtransfer
