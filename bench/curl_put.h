@@ -1,7 +1,7 @@
 #pragma once
-// The plain-HTTP baseline of the upload benchmarks: a file sent as ranged
-// PUTs of `chunk` bytes with libcurl, the way the SDK sends it, and nothing
-// else (no SDK, no engine).
+// The plain-HTTP baselines of the transfer benchmarks: a file sent as ranged
+// PUTs of `chunk` bytes with libcurl, the way the SDK sends it; a JSON call;
+// a GET into a file. Nothing else: no SDK, no engine.
 #include <curl/curl.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -49,6 +49,48 @@ inline bool CurlPutChunks(const std::string& url, const std::string& path, std::
   curl_easy_cleanup(h);
   close(fd);
   return ok;
+}
+
+inline size_t WriteToFd(char* data, size_t size, size_t count, void* user) {
+  return static_cast<size_t>(write(*static_cast<int*>(user), data, size * count));
+}
+inline size_t Collect(char* data, size_t size, size_t count, void* user) {
+  static_cast<std::string*>(user)->append(data, size * count);
+  return size * count;
+}
+
+// POSTs `body` and returns the answer. handle: reuse it (and its connection)
+// as the SDK reuses its own; null: a handle of its own for this call.
+inline std::string PostJson(const std::string& url, const std::string& body, CURL* handle = nullptr) {
+  CURL* h = handle ? handle : curl_easy_init();
+  std::string answer;
+  curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(h, CURLOPT_POSTFIELDS, body.c_str());
+  curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, Collect);
+  curl_easy_setopt(h, CURLOPT_WRITEDATA, &answer);
+  curl_easy_setopt(h, CURLOPT_PROXY, "");
+  curl_easy_perform(h);
+  if (!handle) curl_easy_cleanup(h);
+  return answer;
+}
+
+// GETs `url` into a new file at `path`; true on a complete 200 answer.
+inline bool CurlGetToFile(const std::string& url, const std::string& path, CURL* handle = nullptr) {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (fd < 0) return false;
+  CURL* h = handle ? handle : curl_easy_init();
+  curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
+  curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, WriteToFd);
+  curl_easy_setopt(h, CURLOPT_WRITEDATA, &fd);
+  curl_easy_setopt(h, CURLOPT_PROXY, "");
+  curl_easy_setopt(h, CURLOPT_BUFFERSIZE, 512L * 1024);
+  long code = 0;
+  bool ok = curl_easy_perform(h) == CURLE_OK;
+  curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &code);
+  if (!handle) curl_easy_cleanup(h);
+  close(fd);
+  return ok && code == 200;
 }
 
 }  // namespace bench

@@ -166,48 +166,19 @@ void BM_DownloadSdk(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * g_bytes));
 }
 
-size_t WriteToFd(char* data, size_t size, size_t count, void* user) {
-  return static_cast<size_t>(write(*static_cast<int*>(user), data, size * count));
-}
-size_t Collect(char* data, size_t size, size_t count, void* user) {
-  static_cast<std::string*>(user)->append(data, size * count);
-  return size * count;
-}
-
-// handle: reuse it (and its connection) as the SDK reuses its own; null: a
-// handle of its own for this call.
 std::string PostJson(World& w, const std::string& name, const nlohmann::json& body, CURL* handle = nullptr) {
-  CURL* h = handle ? handle : curl_easy_init();
-  std::string url = w.Url("/api/" + name), text = body.dump(), answer;
-  curl_easy_setopt(h, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(h, CURLOPT_POSTFIELDS, text.c_str());
-  curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, Collect);
-  curl_easy_setopt(h, CURLOPT_WRITEDATA, &answer);
-  curl_easy_setopt(h, CURLOPT_PROXY, "");
-  curl_easy_perform(h);
-  if (!handle) curl_easy_cleanup(h);
-  return answer;
+  return bench::PostJson(w.Url("/api/" + name), body.dump(), handle);
 }
 
 void BM_DownloadCurl(benchmark::State& state) {
   World& w = TheWorld();
   if (!HasUploaded(w, state)) return;
   for (auto _ : state) {
-    int fd = open(w.dir.File("down-curl.bin").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     auto start = Clock::now();
     auto ticket = nlohmann::json::parse(
         PostJson(w, "pcDownloadFileRequest", {{"token", w.alice.token}, {"contentID", w.lastContent}}));
-    std::string url = w.Url(ticket.value("downloadURL", ""));
-    CURL* h = curl_easy_init();
-    curl_easy_setopt(h, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, WriteToFd);
-    curl_easy_setopt(h, CURLOPT_WRITEDATA, &fd);
-    curl_easy_setopt(h, CURLOPT_PROXY, "");
-    curl_easy_setopt(h, CURLOPT_BUFFERSIZE, 512L * 1024);
-    bool ok = curl_easy_perform(h) == CURLE_OK;
+    const bool ok = bench::CurlGetToFile(w.Url(ticket.value("downloadURL", "")), w.dir.File("down-curl.bin"));
     double s = std::chrono::duration<double>(Clock::now() - start).count();
-    curl_easy_cleanup(h);
-    close(fd);
     if (!ok) state.SkipWithError("curl download failed");
     state.SetIterationTime(s);
     Record("download_curl", s);

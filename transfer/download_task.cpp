@@ -1,6 +1,9 @@
 #include "download_task.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
+#include <mutex>
 #include <thread>
 
 #include "drag_out.h"
@@ -180,13 +183,21 @@ int CVDDownloadFileTask::Run() {
     return 0;
   }
   // The collect runs beside the dialog, which animates and says when it ends.
-  std::thread collector([this] {
+  // The end of the collect wakes the worker at once; a cancel is seen within 200 ms.
+  std::mutex collectLock;
+  std::condition_variable collectEnded;
+  std::thread collector([&] {
     platform::NoThrow("CVDDownloadFileTask::CollectThreadProc", [this] { m_collectFailed = !Collect(); });
     m_dialog->SetCollected(static_cast<std::uint32_t>(m_records.size()), m_collectedBytes, true);
+    std::lock_guard lock(collectLock);
     m_collectDone = true;
+    collectEnded.notify_all();
   });
-  while (!m_collectDone.load() && m_dialog->GetTaskQuitState() != 1 && !m_dialog->IsClosed()) {
-    m_dialog->WaitEvent(200);
+  {
+    std::unique_lock lock(collectLock);
+    while (!m_collectDone.load() && m_dialog->GetTaskQuitState() != 1 && !m_dialog->IsClosed()) {
+      collectEnded.wait_for(lock, std::chrono::milliseconds(200));
+    }
   }
   collector.join();
   if (m_dialog->GetTaskQuitState() == 1) {
