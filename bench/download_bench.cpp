@@ -54,7 +54,7 @@ class BenchHost final : public ITransferHost {
       children->push_back({false, c.contentID, c.contentName, std::stoull(c.contentSize), c.contentID, catalogId});
     return true;
   }
-  bool CreateProgressWindow(const std::shared_ptr<CCTaskProgressDlg>& dialog, void*, bool) override {
+  bool CreateProgressWindow(const std::shared_ptr<CCTaskProgressDlg>& dialog, void*, bool, bool) override {
     window = std::make_unique<HeadlessProgressWindow>(dialog, kProgressTimerMs);  // the product's period
     return true;
   }

@@ -46,7 +46,7 @@ class BenchHost final : public ITransferHost {
   void OpenAndWait(const std::string&) override {}
   bool AskYesNo(void*, const std::u16string&) override { return false; }
   bool ListCatalog(const std::string&, std::vector<CloudEntry>*) override { return false; }
-  bool CreateProgressWindow(const std::shared_ptr<CCTaskProgressDlg>& dialog, void*, bool) override {
+  bool CreateProgressWindow(const std::shared_ptr<CCTaskProgressDlg>& dialog, void*, bool, bool) override {
     window = std::make_unique<HeadlessProgressWindow>(dialog, kProgressTimerMs);  // the product's period
     return true;
   }

@@ -178,7 +178,7 @@ int CVDDownloadFileTask::Run() {
   m_dialog = std::make_shared<CCTaskProgressDlg>(CCTaskProgressDlg::kDownload, m_mode);
   m_dialog->SetCollectMode(true);
   m_dialog->SetTaskConut(0);
-  if (!m_host->CreateProgressWindow(m_dialog, m_owner, true)) {
+  if (!m_host->CreateProgressWindow(m_dialog, m_owner, true, true)) {
     EndRun();
     return 0;
   }

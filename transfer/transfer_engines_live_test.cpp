@@ -228,7 +228,7 @@ class TestHost final : public ITransferHost {
       children->push_back({false, c.contentID, c.contentName, std::stoull(c.contentSize), c.contentID, catalogId});
     return true;
   }
-  bool CreateProgressWindow(const std::shared_ptr<CCTaskProgressDlg>& dialog, void*, bool) override {
+  bool CreateProgressWindow(const std::shared_ptr<CCTaskProgressDlg>& dialog, void*, bool, bool) override {
     std::lock_guard l(lock);
     windows.push_back(std::make_unique<HeadlessProgressWindow>(dialog, kTickMs));
     cv.notify_all();

@@ -33,8 +33,11 @@ class ITransferHost {
   virtual std::string ResultMessage(int code) = 0;  // UTF-8
   // A catalog's children, as the catalog cache holds them; false when it cannot say.
   virtual bool ListCatalog(const std::string& catalogId, std::vector<CloudEntry>* children) = 0;
-  // Makes the dialog's window, owned by `parent`, hidden unless `show`.
-  virtual bool CreateProgressWindow(const std::shared_ptr<CCTaskProgressDlg>& dialog, void* parent, bool show) = 0;
+  // Makes the dialog's window, owned by `parent`, hidden unless `show`. A
+  // caller that waits on transfers and runs no messages (a download's worker)
+  // asks for `ownThread`: the window then runs on a thread of its own.
+  virtual bool CreateProgressWindow(const std::shared_ptr<CCTaskProgressDlg>& dialog, void* parent, bool show,
+                                    bool ownThread) = 0;
   // A message box with caption 124 over `parent` (null: no window of ours).
   virtual void ShowMessage(void* parent, const std::u16string& text) = 0;
   // Opens a downloaded file with its associated program and returns when the

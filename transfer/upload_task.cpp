@@ -239,7 +239,7 @@ int CVDUploadFileTask::StartUploadServer(const UploadDirNode& root, const std::s
   m_dialog->SetUploadTarget(title.empty() ? targetText : title);
   m_dialog->SetTotalCntAndSize(itemCount, byteTotal, u"");
   m_dialog->SetTaskConut(n);
-  if (!m_host->CreateProgressWindow(m_dialog, parentWindow, mode != 13)) {
+  if (!m_host->CreateProgressWindow(m_dialog, parentWindow, mode != 13, false)) {
     VD_LOG_ERROR("the progress dialog could not be made");
     CVDUploadChecker::GetInstance().RomeveUploadfiles(m_root);
     delete this;

@@ -103,8 +103,11 @@ bool ShellTransferHost::AskYesNo(void* parent, const std::u16string& text) {
   return vd::ui::ShowText(static_cast<HWND>(parent), text, TableText(vd::resources::IDS_CAPTION), MB_YESNO) == IDYES;
 }
 
-bool ShellTransferHost::CreateProgressWindow(const std::shared_ptr<CCTaskProgressDlg>& dialog, void* parent, bool show) {
-  return ProgressWindow::Create(dialog, static_cast<HWND>(parent), show) != nullptr;
+bool ShellTransferHost::CreateProgressWindow(const std::shared_ptr<CCTaskProgressDlg>& dialog, void* parent, bool show,
+                                             bool ownThread) {
+  const HWND owner = static_cast<HWND>(parent);
+  return (ownThread ? ProgressWindow::CreateOnOwnThread(dialog, owner, show) : ProgressWindow::Create(dialog, owner, show)) !=
+         nullptr;
 }
 
 void ShellTransferHost::ShowMessage(void* parent, const std::u16string& text) {

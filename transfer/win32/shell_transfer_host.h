@@ -24,7 +24,8 @@ class ShellTransferHost final : public ITransferHost {
   bool ListCatalog(const std::string& catalogId, std::vector<CloudEntry>* children) override;
   void OpenAndWait(const std::string& ansiPath) override;
   bool AskYesNo(void* parent, const std::u16string& text) override;
-  bool CreateProgressWindow(const std::shared_ptr<CCTaskProgressDlg>& dialog, void* parent, bool show) override;
+  bool CreateProgressWindow(const std::shared_ptr<CCTaskProgressDlg>& dialog, void* parent, bool show,
+                            bool ownThread) override;
   void ShowMessage(void* parent, const std::u16string& text) override;
   void ShowReport(void* parent, const std::u16string& title, const std::u16string& summary,
                   const std::u16string& details) override;

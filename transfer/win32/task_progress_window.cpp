@@ -2,7 +2,10 @@
 
 #include <commctrl.h>
 
+#include <future>
 #include <string>
+#include <system_error>
+#include <thread>
 
 #include "platform/fault.h"
 #include "trace.h"
@@ -26,13 +29,42 @@ HMODULE TransferResourceModule() {
 }
 
 HWND ProgressWindow::Create(const std::shared_ptr<CCTaskProgressDlg>& dialog, HWND owner, bool show, UINT timerMs) {
+  return Make(dialog, owner, show, timerMs, false);
+}
+
+HWND ProgressWindow::CreateOnOwnThread(const std::shared_ptr<CCTaskProgressDlg>& dialog, HWND owner, bool show,
+                                       UINT timerMs) {
+  std::promise<HWND> made;
+  std::future<HWND> window = made.get_future();
+  try {
+    std::thread([dialog, owner, show, timerMs, made = std::move(made)]() mutable {
+      HWND window = nullptr;
+      platform::NoThrow("CCTaskProgressDlg::Create", [&] { window = Make(dialog, owner, show, timerMs, true); });
+      made.set_value(window);
+      if (!window) return;
+      // WM_NCDESTROY posts the quit that ends this loop.
+      MSG msg;
+      while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        if (::IsWindow(window) && ::IsDialogMessageW(window, &msg)) continue;
+        ::TranslateMessage(&msg);
+        ::DispatchMessageW(&msg);
+      }
+    }).detach();
+  } catch (const std::system_error&) {
+    return nullptr;
+  }
+  return window.get();
+}
+
+HWND ProgressWindow::Make(const std::shared_ptr<CCTaskProgressDlg>& dialog, HWND owner, bool show, UINT timerMs,
+                          bool ownThread) {
   VD_TRACE("CCTaskProgressDlg::Create");
   static const bool controls = [] {
     INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_PROGRESS_CLASS};
     return ::InitCommonControlsEx(&icc) != FALSE;
   }();
   (void)controls;
-  auto* self = new ProgressWindow(dialog, timerMs);
+  auto* self = new ProgressWindow(dialog, timerMs, ownThread);
   HWND top = owner ? ::GetAncestor(owner, GA_ROOT) : nullptr;
   HWND window = ::CreateDialogParamW(TransferResourceModule(), MAKEINTRESOURCEW(IDD_TASK_PROGRESS), top, DialogProc,
                                      reinterpret_cast<LPARAM>(self));
@@ -62,6 +94,7 @@ INT_PTR CALLBACK ProgressWindow::DialogProc(HWND window, UINT message, WPARAM wP
   platform::NoThrow("CCTaskProgressDlg::DialogProc", [&] { handled = self->Handle(message, wParam, lParam); });
   if (message == WM_NCDESTROY) {
     ::SetWindowLongPtrW(window, DWLP_USER, 0);
+    if (self->m_ownThread) ::PostQuitMessage(0);
     delete self;
   }
   return handled;

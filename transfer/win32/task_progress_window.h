@@ -21,6 +21,10 @@ class ProgressWindow final : public IProgressWindow {
   // window; null when it could not be made. `timerMs` is the clock's period.
   static HWND Create(const std::shared_ptr<CCTaskProgressDlg>& dialog, HWND owner, bool show,
                      UINT timerMs = kProgressTimerMs);
+  // The same on a thread of the window's own that runs its messages until it
+  // is destroyed: for a caller that waits on transfers and runs none.
+  static HWND CreateOnOwnThread(const std::shared_ptr<CCTaskProgressDlg>& dialog, HWND owner, bool show,
+                                UINT timerMs = kProgressTimerMs);
 
   // IProgressWindow
   void Invalidate() override;
@@ -32,8 +36,10 @@ class ProgressWindow final : public IProgressWindow {
   void PostClose() override;
 
  private:
-  ProgressWindow(std::shared_ptr<CCTaskProgressDlg> dialog, UINT timerMs)
-      : m_dialog(std::move(dialog)), m_timerMs(timerMs) {}
+  ProgressWindow(std::shared_ptr<CCTaskProgressDlg> dialog, UINT timerMs, bool ownThread)
+      : m_dialog(std::move(dialog)), m_timerMs(timerMs), m_ownThread(ownThread) {}
+  static HWND Make(const std::shared_ptr<CCTaskProgressDlg>& dialog, HWND owner, bool show, UINT timerMs,
+                   bool ownThread);
   static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   INT_PTR Handle(UINT message, WPARAM wParam, LPARAM lParam);
   void Layout();
@@ -41,6 +47,7 @@ class ProgressWindow final : public IProgressWindow {
   std::shared_ptr<CCTaskProgressDlg> m_dialog;
   HWND m_window = nullptr;
   const UINT m_timerMs;
+  const bool m_ownThread;  // the window's thread ends with it
   std::atomic<bool> m_repaintPosted{false};
 };
 

@@ -429,5 +429,43 @@ TEST_F(UploadEndToEnd, ACatalogTreeDownloadsByteForByteAndNoFileStaysHidden) {
   }
 }
 
+// A download's worker runs no messages while it waits on a listing or a
+// transfer: its dialog still paints and answers.
+TEST_F(UploadEndToEnd, TheDownloadDialogAnswersWhileItsWorkerWaits) {
+  const std::string catalog = NewCatalog("收集中");
+  ASSERT_FALSE(catalog.empty());
+  HANDLE release = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  ASSERT_NE(release, nullptr);
+  host.beforeList = [release] { ::WaitForSingleObject(release, 60000); };
+  const fs::path target = s_folder / fs::u8path("收集到");
+  fs::create_directories(target);
+  std::atomic<bool> done{false};
+  std::vector<DownloadResult> results;
+  host.progress = nullptr;
+  auto* down = new CVDDownloadFileTask();
+  ASSERT_EQ(down->StartDownloadServer({{true, catalog, platform::WideToAnsi(u"收集中"), 0, catalog, s_alice.root}}, nullptr,
+                                      CVDDownloadFileTask::kPlain, false, ToAnsi(target) + "\\", "",
+                                      [&](const std::vector<DownloadResult>& r) {
+                                        results = r;
+                                        done = true;
+                                      }),
+            0);
+  ASSERT_TRUE(PumpUntil([&] { return host.progress.load() != nullptr; }, 10000));
+  HWND dialog = host.progress.load();
+  DWORD_PTR answer = 0;
+  const bool answers = ::SendMessageTimeoutW(dialog, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &answer) != 0;
+  EXPECT_TRUE(answers) << "the dialog does not run its messages while the collect waits";
+  if (answers) {
+    EXPECT_TRUE(PumpUntil([&] { return U8(ControlText(dialog, IDC_PROGRESS_HEADER)) == "正在收集云端数据..."; }, 5000));
+  }
+  ::SetEvent(release);
+  ASSERT_TRUE(PumpUntil([&] { return done.load(); }, 30000));
+  host.beforeList = nullptr;
+  ::CloseHandle(release);
+  EXPECT_TRUE(results.empty()) << "an empty catalog has no file";
+  EXPECT_TRUE(fs::is_directory(target / fs::u8path("收集中")));
+  EXPECT_TRUE(PumpUntil([&] { return !::IsWindow(dialog); }, 10000)) << "the dialog closed with its task";
+}
+
 }  // namespace
 }  // namespace vdtransfer

@@ -58,6 +58,7 @@ class WineHost final : public ITransferHost {
   void OpenAndWait(const std::string&) override {}
   bool AskYesNo(void*, const std::u16string&) override { return false; }
   bool ListCatalog(const std::string& catalogId, std::vector<CloudEntry>* children) override {
+    if (beforeList) beforeList();
     ListRequest request;
     request.account = "alice";
     request.catalogID = catalogId;
@@ -68,8 +69,11 @@ class WineHost final : public ITransferHost {
       children->push_back({false, c.contentID, c.contentName, std::stoull(c.contentSize), c.contentID, catalogId});
     return true;
   }
-  bool CreateProgressWindow(const std::shared_ptr<CCTaskProgressDlg>& dialog, void* parent, bool show) override {
-    progress = ProgressWindow::Create(dialog, static_cast<HWND>(parent), show, tickMs);
+  bool CreateProgressWindow(const std::shared_ptr<CCTaskProgressDlg>& dialog, void* parent, bool show,
+                            bool ownThread) override {
+    const HWND owner = static_cast<HWND>(parent);
+    progress = ownThread ? ProgressWindow::CreateOnOwnThread(dialog, owner, show, tickMs)
+                         : ProgressWindow::Create(dialog, owner, show, tickMs);
     return progress.load() != nullptr;
   }
   void ShowMessage(void*, const std::u16string& text) override {
@@ -85,6 +89,8 @@ class WineHost final : public ITransferHost {
   // Fast ticks: a transfer on loopback lasts well under a second.
   UINT tickMs = 20;
   std::atomic<HWND> progress{nullptr};
+  // Runs before every listing: a test holds a download's collect here.
+  std::function<void()> beforeList;
   std::mutex lock;
   std::vector<std::string> messages, reports;
 };

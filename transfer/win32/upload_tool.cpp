@@ -39,7 +39,7 @@ class ToolHost final : public ITransferHost {
   void OpenAndWait(const std::string&) override {}
   bool AskYesNo(void*, const std::u16string&) override { return false; }
   bool ListCatalog(const std::string&, std::vector<CloudEntry>*) override { return false; }
-  bool CreateProgressWindow(const std::shared_ptr<CCTaskProgressDlg>& dialog, void* parent, bool show) override {
+  bool CreateProgressWindow(const std::shared_ptr<CCTaskProgressDlg>& dialog, void* parent, bool show, bool) override {
     return ProgressWindow::Create(dialog, static_cast<HWND>(parent), show) != nullptr;
   }
   void ShowMessage(void* parent, const std::u16string& text) override {

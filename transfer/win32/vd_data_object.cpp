@@ -175,11 +175,24 @@ STDMETHODIMP CIVDDataObject::GetData(FORMATETC* format, STGMEDIUM* medium) noexc
     }
     if (format->cfFormat != CF_HDROP) return DV_E_FORMATETC;
     VD_LOG_INFO("CNSFDataObject::GetData  CF_HDROP\n");
-    if (!m_dropSource) {
-      if (m_mode == kCopied || m_mode == kCut) {
-        m_cutToDownload = m_mode == kCut;
-        TraversalAndDownload(m_mode);
+    // The placeholder and the hand-over's event exist before any download
+    // starts to wait on them.
+    if (m_placeholders.empty()) {
+      const std::u16string placeholder = InitCopyGlobal();
+      if (placeholder.empty()) return E_FAIL;
+      m_placeholders.push_back(placeholder);
+    }
+    if (!m_dropSource && (m_mode == kCopied || m_mode == kCut)) {
+      m_cutToDownload = m_mode == kCut;
+      TraversalAndDownload(m_mode);
+    } else if (!m_dropSource) {
+      // A drag the shell's own view runs with a drop source of its own: the
+      // download starts when a target asks and waits for the copy hook.
+      if (DragInProgress().load() || m_nseTaken) {
+        m_nseTaken = false;
+        return E_UNEXPECTED;
       }
+      if (!TraversalAndDownload(kDrag)) return E_FAIL;
     } else {
       // A target asks while the mouse is still down only to see what is
       // offered: the download starts with the drop itself.
@@ -193,11 +206,6 @@ STDMETHODIMP CIVDDataObject::GetData(FORMATETC* format, STGMEDIUM* medium) noexc
         return E_UNEXPECTED;
       }
       if (dropping && !TraversalAndDownload(kDrag)) return E_FAIL;
-    }
-    if (m_placeholders.empty()) {
-      const std::u16string placeholder = InitCopyGlobal();
-      if (placeholder.empty()) return E_FAIL;
-      m_placeholders.push_back(placeholder);
     }
     const std::vector<std::uint8_t> block = BuildDropFiles(m_placeholders);
     return MediumFromBytes(block.data(), block.size(), GMEM_MOVEABLE | GMEM_ZEROINIT | GMEM_DDESHARE, medium);
