@@ -162,7 +162,15 @@ void CCTaskProgressDlg::ShowIdleLabels() {
   Invalidate();
 }
 
-void CCTaskProgressDlg::QuitCollectModel() { m_collectMode.store(0); }
+void CCTaskProgressDlg::QuitCollectModel() {
+  m_collectMode.store(0);
+  {
+    std::lock_guard lock(m_lock);
+    if (m_waiting.load() || m_header.empty()) return;
+    SetTextLocked(kCtlHeader, m_header);
+  }
+  Invalidate();
+}
 
 void CCTaskProgressDlg::SetTaskName(std::u16string_view text) {
   {

@@ -373,6 +373,14 @@ TEST_F(ProgressDialog, CollectModeAnimatesAndSignalsWhenTheCollectionEnds) {
   o.dlg.SetCollected(9, 3000, true);
   o.dlg.OnTimer();
   EXPECT_TRUE(o.dlg.WaitEvent(0));
+  // The worker gives the totals while still collecting, then leaves the mode:
+  // the header says what is being downloaded from then on.
+  o.dlg.SetTotalCntAndSize(9, 3000, u"");
+  o.dlg.SetUploadTarget(u"D:\\下载\\");
+  o.dlg.SetTaskConut(9);
+  o.dlg.QuitCollectModel();
+  o.dlg.OnTimer();
+  EXPECT_EQ(o.window.Text(kCtlHeader), "正在下载9个项目(共2.93KB)");
 }
 
 }  // namespace
