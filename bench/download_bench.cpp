@@ -18,10 +18,10 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "bench_transfer_host.h"
 #include "cloud_sdk_impl.h"
 #include "curl_put.h"
 #include "download_task.h"
-#include "headless_progress_window.h"
 #include "tests/sdk_test_support.h"
 #include "upload_task.h"
 
@@ -34,37 +34,6 @@ std::uint64_t g_bytes = 1ull << 30;
 int g_files = 2000;
 constexpr std::uint64_t kSmallBytes = 16 * 1024;
 constexpr std::uint32_t kChunk = 16u << 20;
-
-class BenchHost final : public ITransferHost {
- public:
-  explicit BenchHost(ICloudSdk* sdk) : m_sdk(sdk) {}
-  ICloudSdk* Sdk() override { return m_sdk; }
-  std::string Account() override { return "alice"; }
-  std::u16string UserId() override { return u""; }
-  bool IsNetworkAvailable() override { return true; }
-  std::string GzipSuffixes() override { return {}; }
-  std::string ResultMessage(int code) override { return std::to_string(code); }
-  void OpenAndWait(const std::string&) override {}
-  bool AskYesNo(void*, const std::u16string&) override { return false; }
-  bool ListCatalog(const std::string& catalogId, std::vector<CloudEntry>* children) override {
-    ListResult result;
-    if (m_sdk->SyncLsAll(LsAllRequest{"alice", catalogId}, &result) != kSdkOk) return false;
-    for (const auto& c : result.catalogs) children->push_back({true, c.catalogID, c.catalogName, 0, c.catalogID, catalogId});
-    for (const auto& c : result.contents)
-      children->push_back({false, c.contentID, c.contentName, std::stoull(c.contentSize), c.contentID, catalogId});
-    return true;
-  }
-  bool CreateProgressWindow(const std::shared_ptr<CCTaskProgressDlg>& dialog, void*, bool, bool) override {
-    window = std::make_unique<HeadlessProgressWindow>(dialog, kProgressTimerMs);  // the product's period
-    return true;
-  }
-  void ShowMessage(void*, const std::u16string&) override {}
-  void ShowReport(void*, const std::u16string&, const std::u16string&, const std::u16string&) override {}
-  std::unique_ptr<HeadlessProgressWindow> window;
-
- private:
-  ICloudSdk* m_sdk;
-};
 
 struct World {
   corbel::test::TempDir dir;

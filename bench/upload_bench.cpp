@@ -19,8 +19,8 @@
 #include <mutex>
 #include <string>
 
+#include "bench_transfer_host.h"
 #include "cloud_sdk_impl.h"
-#include "headless_progress_window.h"
 #include "curl_put.h"
 #include "platform/clock.h"
 #include "tests/sdk_test_support.h"
@@ -33,30 +33,6 @@ using Clock = std::chrono::steady_clock;
 
 std::uint64_t g_bytes = 1ull << 30;
 constexpr std::uint32_t kChunk = 16u << 20;
-
-class BenchHost final : public ITransferHost {
- public:
-  explicit BenchHost(ICloudSdk* sdk) : m_sdk(sdk) {}
-  ICloudSdk* Sdk() override { return m_sdk; }
-  std::string Account() override { return "alice"; }
-  std::u16string UserId() override { return u""; }
-  bool IsNetworkAvailable() override { return true; }
-  std::string GzipSuffixes() override { return {}; }
-  std::string ResultMessage(int code) override { return std::to_string(code); }
-  void OpenAndWait(const std::string&) override {}
-  bool AskYesNo(void*, const std::u16string&) override { return false; }
-  bool ListCatalog(const std::string&, std::vector<CloudEntry>*) override { return false; }
-  bool CreateProgressWindow(const std::shared_ptr<CCTaskProgressDlg>& dialog, void*, bool, bool) override {
-    window = std::make_unique<HeadlessProgressWindow>(dialog, kProgressTimerMs);  // the product's period
-    return true;
-  }
-  void ShowMessage(void*, const std::u16string&) override {}
-  void ShowReport(void*, const std::u16string&, const std::u16string&, const std::u16string&) override {}
-  std::unique_ptr<HeadlessProgressWindow> window;
-
- private:
-  ICloudSdk* m_sdk;
-};
 
 struct World {
   corbel::test::TempDir dir;

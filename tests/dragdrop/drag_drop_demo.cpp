@@ -22,6 +22,7 @@
 
 #include "com_ptr.h"
 #include "files_data_object.h"
+#include "message_pump.h"
 
 namespace {
 
@@ -34,20 +35,7 @@ constexpr wchar_t kCloudDisk[] =
 constexpr CLSID kCopyHook = {0x390685EC, 0x918F, 0x448E, {0x9A, 0xDF, 0xED, 0xB8, 0x9E, 0x9A, 0xFA, 0x75}};
 const IID kICopyHookW = {0x000214FC, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
-// Runs this thread's messages (the dialogs live on them) until `done` or the time is up.
-bool PumpUntil(const std::function<bool()>& done, DWORD ms) {
-  const ULONGLONG end = ::GetTickCount64() + ms;
-  while (!done()) {
-    if (::GetTickCount64() >= end) return false;
-    MSG msg;
-    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      ::TranslateMessage(&msg);
-      ::DispatchMessageW(&msg);
-    }
-    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-  }
-  return true;
-}
+using vd::testing::PumpUntil;
 
 // The log is read on the Linux side: UTF-8 rather than the console's code page.
 std::string Utf8(const std::wstring& text) {

@@ -326,15 +326,7 @@ TEST_F(DragOut, TheFilesLandWhereTheCopyHookSaysThePlaceholderWasDropped) {
   album.localPath = ToAnsi(src / P("相册"));
   album.files = {ToAnsi(src / P("相册") / P("照片.jpg"))};
   root.subdirs = {album};
-  std::atomic<bool> uploaded{false};
-  auto* up = new CVDUploadFileTask();
-  ASSERT_EQ(up->StartUploadServer(root, "alice", nullptr, 0, {}, 0, {}, 2, 0, u"拖出", nullptr,
-                                  [&](int r, const std::vector<UploadResultItem>&, vd::PcPidl) {
-                                    EXPECT_EQ(r, 0);
-                                    uploaded = true;
-                                  }),
-            0);
-  ASSERT_TRUE(PumpUntil([&] { return uploaded.load(); }, 120000));
+  ASSERT_TRUE(UploadTree(root, 2, u"拖出"));
   const ListResult listed = List(sdk, top);
   ASSERT_EQ(listed.catalogs.size(), 1u);
   ASSERT_EQ(listed.contents.size(), 1u);

@@ -391,15 +391,7 @@ TEST_F(UploadEndToEnd, ACatalogTreeDownloadsByteForByteAndNoFileStaysHidden) {
   sub.files = {ToAnsi(src / P("子目录") / P("图片.jpg"))};
   tree.subdirs = {sub};
   root.subdirs = {tree};
-  std::atomic<bool> uploaded{false};
-  auto* up = new CVDUploadFileTask();
-  ASSERT_EQ(up->StartUploadServer(root, "alice", nullptr, 0, {}, 0, {}, 4, 0, u"下载测试", nullptr,
-                                  [&](int r, const std::vector<UploadResultItem>&, vd::PcPidl) {
-                                    EXPECT_EQ(r, 0);
-                                    uploaded = true;
-                                  }),
-            0);
-  ASSERT_TRUE(PumpUntil([&] { return uploaded.load(); }, 120000));
+  ASSERT_TRUE(UploadTree(root, 4, u"下载测试"));
 
   const ListResult listed = List(sdk, top);
   ASSERT_EQ(listed.catalogs.size(), 1u);

@@ -18,6 +18,7 @@
 #include "cloud_sdk.h"
 #include "login.h"
 #include "md5.h"
+#include "message_pump.h"
 #include "platform/text.h"
 #include "service_account.h"
 #include "task_progress_window.h"
@@ -32,20 +33,7 @@ namespace fs = std::filesystem;
 
 std::string U8(const std::wstring& text) { return platform::Utf16ToUtf8(std::u16string(text.begin(), text.end())); }
 
-// Runs the thread's messages until `done` holds or the time is up.
-bool PumpUntil(const std::function<bool()>& done, DWORD ms) {
-  const ULONGLONG end = ::GetTickCount64() + ms;
-  while (!done()) {
-    if (::GetTickCount64() >= end) return false;
-    MSG msg;
-    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      ::TranslateMessage(&msg);
-      ::DispatchMessageW(&msg);
-    }
-    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-  }
-  return true;
-}
+using vd::testing::PumpUntil;
 
 class WineHost final : public ITransferHost {
  public:
@@ -156,6 +144,19 @@ class TransferEndToEnd : public ::testing::Test {
     PumpUntil([] { return RunningUploads().load() == 0; }, 30000);
     EXPECT_EQ(RunningUploads().load(), 0);
     SetTransferHost(nullptr);
+  }
+  // Uploads `root` through the engine and waits for its end: true when every item arrived.
+  bool UploadTree(const UploadDirNode& root, std::uint32_t items, const std::u16string& title) {
+    std::atomic<bool> uploaded{false};
+    int result = -1;
+    auto* up = new CVDUploadFileTask();
+    if (up->StartUploadServer(root, "alice", nullptr, 0, {}, 0, {}, items, 0, title, nullptr,
+                              [&](int r, const std::vector<UploadResultItem>&, vd::PcPidl) {
+                                result = r;
+                                uploaded = true;
+                              }) != 0)
+      return false;
+    return PumpUntil([&] { return uploaded.load(); }, 120000) && result == 0;
   }
   std::string NewCatalog(const std::string& name) {
     return corbel::test::Mkdir(s_port, s_alice.token, s_alice.root, name + std::to_string(::GetCurrentProcessId()));
