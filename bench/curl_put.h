@@ -1,13 +1,15 @@
 #pragma once
 // The plain-HTTP baselines of the transfer benchmarks: a file sent as ranged
 // PUTs of `chunk` bytes with libcurl, the way the SDK sends it; a JSON call;
-// a GET into a file. Nothing else: no SDK, no engine.
+// a GET into a file; a download as a ticket request and its GET. Nothing
+// else: no SDK, no engine.
 #include <curl/curl.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <string>
 
 namespace bench {
@@ -91,6 +93,18 @@ inline bool CurlGetToFile(const std::string& url, const std::string& path, CURL*
   if (!handle) curl_easy_cleanup(h);
   close(fd);
   return ok && code == 200;
+}
+
+// A content downloaded the plain way from the service at `base`
+// ("http://host:port"): a ticket, then one GET of its bytes into `path`.
+inline bool TicketAndGet(const std::string& base, const std::string& token, const std::string& contentId,
+                         const std::string& path, CURL* handle = nullptr) {
+  const auto ticket = nlohmann::json::parse(
+      PostJson(base + "/api/pcDownloadFileRequest", nlohmann::json{{"token", token}, {"contentID", contentId}}.dump(),
+               handle),
+      nullptr, false);
+  if (!ticket.is_object()) return false;
+  return CurlGetToFile(base + ticket.value("downloadURL", ""), path, handle);
 }
 
 }  // namespace bench

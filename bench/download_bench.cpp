@@ -164,9 +164,7 @@ void BM_DownloadCurlLarge(benchmark::State& state) {
   for (auto _ : state) {
     const std::string target = w.Target() + "big.bin";
     const auto start = Clock::now();
-    const auto ticket = nlohmann::json::parse(bench::PostJson(
-        w.Url("/api/pcDownloadFileRequest"), nlohmann::json{{"token", w.alice.token}, {"contentID", w.big.id}}.dump()));
-    const bool ok = bench::CurlGetToFile(w.Url(ticket.value("downloadURL", "")), target);
+    const bool ok = bench::TicketAndGet(w.Url(""), w.alice.token, w.big.id, target);
     const double s = std::chrono::duration<double>(Clock::now() - start).count();
     if (!ok) state.SkipWithError("curl download failed");
     state.SetIterationTime(s);
@@ -196,10 +194,8 @@ void BM_DownloadCurlSmallFiles(benchmark::State& state) {
     ListResult listed;
     bool ok = w.sdk.SyncLsAll(LsAllRequest{"alice", w.small.id}, &listed) == kSdkOk;
     for (std::size_t i = 0; ok && i < listed.contents.size(); ++i) {
-      const auto ticket = nlohmann::json::parse(
-          bench::PostJson(w.Url("/api/pcDownloadFileRequest"),
-                          nlohmann::json{{"token", w.alice.token}, {"contentID", listed.contents[i].contentID}}.dump(), h));
-      ok = bench::CurlGetToFile(w.Url(ticket.value("downloadURL", "")), target + listed.contents[i].contentName, h);
+      ok = bench::TicketAndGet(w.Url(""), w.alice.token, listed.contents[i].contentID,
+                               target + listed.contents[i].contentName, h);
     }
     const double s = std::chrono::duration<double>(Clock::now() - start).count();
     curl_easy_cleanup(h);

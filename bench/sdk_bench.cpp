@@ -175,9 +175,7 @@ void BM_DownloadCurl(benchmark::State& state) {
   if (!HasUploaded(w, state)) return;
   for (auto _ : state) {
     auto start = Clock::now();
-    auto ticket = nlohmann::json::parse(
-        PostJson(w, "pcDownloadFileRequest", {{"token", w.alice.token}, {"contentID", w.lastContent}}));
-    const bool ok = bench::CurlGetToFile(w.Url(ticket.value("downloadURL", "")), w.dir.File("down-curl.bin"));
+    const bool ok = bench::TicketAndGet(w.Url(""), w.alice.token, w.lastContent, w.dir.File("down-curl.bin"));
     double s = std::chrono::duration<double>(Clock::now() - start).count();
     if (!ok) state.SkipWithError("curl download failed");
     state.SetIterationTime(s);
