@@ -23,6 +23,7 @@
 #include "com_ptr.h"
 #include "files_data_object.h"
 #include "message_pump.h"
+#include "shell_walk.h"
 
 namespace {
 
@@ -36,48 +37,9 @@ constexpr CLSID kCopyHook = {0x390685EC, 0x918F, 0x448E, {0x9A, 0xDF, 0xED, 0xB8
 const IID kICopyHookW = {0x000214FC, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
 using vd::testing::PumpUntil;
-
-// The log is read on the Linux side: UTF-8 rather than the console's code page.
-std::string Utf8(const std::wstring& text) {
-  const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-  if (size <= 1) return std::string();
-  std::string out(size, '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, out.data(), size, nullptr, nullptr);
-  out.resize(size - 1);
-  return out;
-}
-
-struct Child {
-  std::wstring name;
-  std::vector<BYTE> bytes;
-  LPCITEMIDLIST list() const { return reinterpret_cast<LPCITEMIDLIST>(bytes.data()); }
-};
-
-// The folder's child of that name, listed again until it shows (the folder
-// answers from its cache first).
-bool FindChild(IShellFolder* folder, HWND window, const std::wstring& name, Child* out) {
-  return PumpUntil(
-      [&] {
-        Com<IEnumIDList> items;
-        if (folder->EnumObjects(window, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS, items.put()) != S_OK) return false;
-        LPITEMIDLIST item = nullptr;
-        bool found = false;
-        while (!found && items->Next(1, &item, nullptr) == S_OK) {
-          STRRET ret = {};
-          wchar_t* text = nullptr;
-          if (SUCCEEDED(folder->GetDisplayNameOf(item, SHGDN_INFOLDER, &ret)) &&
-              SUCCEEDED(::StrRetToStrW(&ret, item, &text)) && name == text) {
-            out->name = text;
-            out->bytes.assign(reinterpret_cast<BYTE*>(item), reinterpret_cast<BYTE*>(item) + item->mkid.cb + 2);
-            found = true;
-          }
-          ::CoTaskMemFree(text);
-          ::CoTaskMemFree(item);
-        }
-        return found;
-      },
-      60000);
-}
+using vd::demo::Child;
+using vd::demo::FindChild;
+using vd::demo::Utf8;
 
 // The progress dialogs of this process ("#32770" windows) are all gone.
 bool NoDialogOpen() {
