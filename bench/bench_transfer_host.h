@@ -12,6 +12,14 @@
 
 namespace vdtransfer {
 
+// Every child of alice's catalog, all pages.
+inline LsAllRequest AllOf(const std::string& catalogId) {
+  LsAllRequest request;
+  request.account = "alice";
+  request.catalogID = catalogId;
+  return request;
+}
+
 class BenchHost final : public ITransferHost {
  public:
   explicit BenchHost(ICloudSdk* sdk) : m_sdk(sdk) {}
@@ -25,7 +33,7 @@ class BenchHost final : public ITransferHost {
   bool AskYesNo(void*, const std::u16string&) override { return false; }
   bool ListCatalog(const std::string& catalogId, std::vector<CloudEntry>* children) override {
     ListResult result;
-    if (m_sdk->SyncLsAll(LsAllRequest{"alice", catalogId}, &result) != kSdkOk) return false;
+    if (m_sdk->SyncLsAll(AllOf(catalogId), &result) != kSdkOk) return false;
     for (const auto& c : result.catalogs) children->push_back({true, c.catalogID, c.catalogName, 0, c.catalogID, catalogId});
     for (const auto& c : result.contents)
       children->push_back({false, c.contentID, c.contentName, std::stoull(c.contentSize), c.contentID, catalogId});

@@ -74,11 +74,11 @@ struct World {
     Upload(many);
 
     ListResult top, inside;
-    if (sdk.SyncLsAll(LsAllRequest{"alice", alice.root}, &top) != kSdkOk) Fail("listing");
+    if (sdk.SyncLsAll(AllOf(alice.root), &top) != kSdkOk) Fail("listing");
     for (const auto& c : top.contents)
       if (c.contentName == "big.bin") big = {false, c.contentID, c.contentName, std::stoull(c.contentSize), c.contentID, alice.root};
     small = {true, catalog, "small", 0, catalog, alice.root};
-    if (sdk.SyncLsAll(LsAllRequest{"alice", catalog}, &inside) != kSdkOk) Fail("listing");
+    if (sdk.SyncLsAll(AllOf(catalog), &inside) != kSdkOk) Fail("listing");
     for (const auto& c : inside.contents) smallIds.push_back(c.contentID);
     if (big.id.empty() || smallIds.size() != static_cast<std::size_t>(g_files)) Fail("upload");
   }
@@ -192,7 +192,7 @@ void BM_DownloadCurlSmallFiles(benchmark::State& state) {
     CURL* h = curl_easy_init();
     const auto start = Clock::now();
     ListResult listed;
-    bool ok = w.sdk.SyncLsAll(LsAllRequest{"alice", w.small.id}, &listed) == kSdkOk;
+    bool ok = w.sdk.SyncLsAll(AllOf(w.small.id), &listed) == kSdkOk;
     for (std::size_t i = 0; ok && i < listed.contents.size(); ++i) {
       ok = bench::TicketAndGet(w.Url(""), w.alice.token, listed.contents[i].contentID,
                                target + listed.contents[i].contentName, h);

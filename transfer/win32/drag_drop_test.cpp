@@ -52,7 +52,7 @@ class TestFolder final : public IVDDropFolder, public IUnknown {
   }
   // The screen point in the middle of a row.
   POINTL RowPoint(int index) {
-    RECT rect = {LVIR_BOUNDS};
+    RECT rect = {LVIR_BOUNDS, 0, 0, 0};
     ::SendMessageW(m_list, LVM_GETITEMRECT, index, reinterpret_cast<LPARAM>(&rect));
     POINT p = {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
     ::ClientToScreen(m_list, &p);

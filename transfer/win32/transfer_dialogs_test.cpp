@@ -421,6 +421,73 @@ TEST_F(UploadEndToEnd, ACatalogTreeDownloadsByteForByteAndNoFileStaysHidden) {
   }
 }
 
+// Windows' own rules decide here what a name from the service may become:
+// a device name, a stream, a trailing dot, a separator, a parent.
+TEST_F(UploadEndToEnd, HostileNamesFromTheServiceNeverReachOutsideTheTargetFolder) {
+  const auto P = [](const char* utf8) { return fs::u8path(utf8); };
+  const fs::path source = s_folder / P("敌意源") / P("内容.bin");
+  WriteBytes(source, 3000, 31);
+  const std::string top = NewCatalog("敌意");
+  ASSERT_FALSE(top.empty());
+  UploadDirNode root;
+  root.catalogId = top;
+  root.files = {ToAnsi(source)};
+  ASSERT_TRUE(UploadTree(root, 1, u"敌意"));
+  const ListResult listed = List(sdk, top);
+  ASSERT_EQ(listed.contents.size(), 1u);
+  const ContentInfo& content = listed.contents[0];
+
+  const std::string fake = "fake-catalog";
+  const std::vector<std::string> names = {"..",  "CON", "a:b", "trailing.", std::string(300, 'x'),
+                                          platform::WideToAnsi(u"..\\逃出.txt"), "../up.txt", "ok.txt"};
+  {
+    std::lock_guard l(host.lock);
+    for (const std::string& name : names)
+      host.listings[fake].push_back(
+          {false, content.contentID, name, std::stoull(content.contentSize), content.contentID, fake});
+  }
+  const fs::path outside = s_folder / P("外面");
+  const fs::path target = outside / P("里面");
+  fs::create_directories(target);
+  std::atomic<bool> done{false};
+  std::vector<DownloadResult> results;
+  auto* down = new CVDDownloadFileTask();
+  ASSERT_EQ(down->StartDownloadServer({{true, fake, platform::WideToAnsi(u"夹"), 0, fake, top}}, nullptr,
+                                      CVDDownloadFileTask::kPlain, false, ToAnsi(target) + "\\", "",
+                                      [&](const std::vector<DownloadResult>& r) {
+                                        results = r;
+                                        done = true;
+                                      }),
+            0);
+  ASSERT_TRUE(PumpUntil([&] { return done.load(); }, 60000));
+  {
+    std::lock_guard l(host.lock);
+    host.listings.clear();
+  }
+  int fetched = 0, refused = 0;
+  std::string refusedNames;
+  for (const auto& r : results) {
+    (r.resultCode == 0 ? fetched : refused) += 1;
+    if (r.resultCode != 0) refusedNames += r.name + " ";
+  }
+  EXPECT_EQ(fetched + refused, static_cast<int>(names.size())) << "each name is a file or a recorded failure";
+  EXPECT_EQ(refused, 1) << "only \"..\" cannot be a name; refused: " << refusedNames;
+  // Everything written lies in the catalog's folder, as plain files of the content's bytes.
+  const fs::path landed = target / P("夹");
+  int files = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(outside)) {
+    if (entry.is_directory()) continue;
+    const fs::path path = entry.path();
+    EXPECT_EQ(path.parent_path(), landed) << U8(path.wstring());
+    EXPECT_EQ(FileMd5(path), FileMd5(source)) << U8(path.wstring());
+    EXPECT_LE(path.filename().wstring().size(), 255u);
+    ++files;
+  }
+  EXPECT_EQ(files, fetched) << "no file without a record, no stream or device in place of a file";
+  EXPECT_FALSE(fs::exists(outside / P("up.txt")));
+  EXPECT_FALSE(fs::exists(target / P("逃出.txt")));
+}
+
 // A download's worker runs no messages while it waits on a listing or a
 // transfer: its dialog still paints and answers.
 TEST_F(UploadEndToEnd, TheDownloadDialogAnswersWhileItsWorkerWaits) {

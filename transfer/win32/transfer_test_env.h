@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -31,7 +32,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string U8(const std::wstring& text) { return platform::Utf16ToUtf8(std::u16string(text.begin(), text.end())); }
+inline std::string U8(const std::wstring& text) { return platform::Utf16ToUtf8(std::u16string(text.begin(), text.end())); }
 
 using vd::testing::PumpUntil;
 
@@ -47,6 +48,13 @@ class WineHost final : public ITransferHost {
   bool AskYesNo(void*, const std::u16string&) override { return false; }
   bool ListCatalog(const std::string& catalogId, std::vector<CloudEntry>* children) override {
     if (beforeList) beforeList();
+    {
+      std::lock_guard l(lock);
+      if (auto it = listings.find(catalogId); it != listings.end()) {
+        *children = it->second;
+        return true;
+      }
+    }
     ListRequest request;
     request.account = "alice";
     request.catalogID = catalogId;
@@ -79,6 +87,9 @@ class WineHost final : public ITransferHost {
   std::atomic<HWND> progress{nullptr};
   // Runs before every listing: a test holds a download's collect here.
   std::function<void()> beforeList;
+  // Listings answered as given, before the service is asked: what a hostile
+  // service could send.
+  std::map<std::string, std::vector<CloudEntry>> listings;
   std::mutex lock;
   std::vector<std::string> messages, reports;
 };
