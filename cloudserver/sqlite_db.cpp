@@ -2,12 +2,52 @@
 
 namespace cloudserver {
 
-Statement::Statement(sqlite3* db, std::string_view sql) : db_(db) {
-  if (sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()), &stmt_, nullptr) != SQLITE_OK)
+Statement::Statement(sqlite3* db, std::string_view sql, StatementCache* cache) : db_(db), cache_(cache), sql_(sql) {
+  if (cache_) stmt_ = cache_->Take(sql_);
+  if (stmt_) return;
+  if (sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()), &stmt_, nullptr) != SQLITE_OK) {
+    sqlite3_finalize(stmt_);
     throw DbError(std::string("prepare: ") + sqlite3_errmsg(db) + ": " + std::string(sql));
+  }
 }
 
-Statement::~Statement() { sqlite3_finalize(stmt_); }
+Statement::~Statement() {
+  if (!stmt_) return;
+  if (!cache_) {
+    sqlite3_finalize(stmt_);
+    return;
+  }
+  // Reset ends any read the statement held open, so a kept one pins nothing.
+  sqlite3_reset(stmt_);
+  sqlite3_clear_bindings(stmt_);
+  cache_->Give(sql_, stmt_);
+}
+
+StatementCache::~StatementCache() {
+  for (auto& [sql, stmts] : idle_)
+    for (sqlite3_stmt* stmt : stmts) sqlite3_finalize(stmt);
+}
+
+sqlite3_stmt* StatementCache::Take(const std::string& sql) {
+  std::lock_guard<std::mutex> guard(lock_);
+  auto it = idle_.find(sql);
+  if (it == idle_.end() || it->second.empty()) return nullptr;
+  sqlite3_stmt* stmt = it->second.back();
+  it->second.pop_back();
+  return stmt;
+}
+
+void StatementCache::Give(const std::string& sql, sqlite3_stmt* stmt) {
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    std::vector<sqlite3_stmt*>& stmts = idle_[sql];
+    if (stmts.size() < kIdlePerText) {
+      stmts.push_back(stmt);
+      return;
+    }
+  }
+  sqlite3_finalize(stmt);
+}
 
 Statement& Statement::Bind(int pos, std::string_view text) {
   if (sqlite3_bind_text(stmt_, pos, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT) != SQLITE_OK)
@@ -59,7 +99,9 @@ Database::Database(const std::string& path) {
   sqlite3_busy_timeout(db_, 5000);
 }
 
-Database::~Database() { sqlite3_close(db_); }
+// The cache's statements are finalized after this body; close_v2 lets the
+// connection go when the last of them does.
+Database::~Database() { sqlite3_close_v2(db_); }
 
 void Database::Exec(std::string_view sql) {
   char* err = nullptr;

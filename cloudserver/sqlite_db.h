@@ -4,10 +4,13 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <vector>
 
 namespace cloudserver {
 
@@ -16,9 +19,12 @@ class DbError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+class StatementCache;
+
 class Statement {
  public:
-  Statement(sqlite3* db, std::string_view sql);
+  // Takes a prepared statement of that text from `cache` when one is idle.
+  Statement(sqlite3* db, std::string_view sql, StatementCache* cache = nullptr);
   ~Statement();
   Statement(const Statement&) = delete;
   Statement& operator=(const Statement&) = delete;
@@ -54,6 +60,26 @@ class Statement {
 
   sqlite3* db_;
   sqlite3_stmt* stmt_ = nullptr;
+  StatementCache* cache_ = nullptr;
+  std::string sql_;
+};
+
+// Idle prepared statements by their text: a listing asks the same few
+// questions for every row it answers, and preparing costs more than running.
+class StatementCache {
+ public:
+  StatementCache() = default;
+  ~StatementCache();
+  StatementCache(const StatementCache&) = delete;
+  StatementCache& operator=(const StatementCache&) = delete;
+  sqlite3_stmt* Take(const std::string& sql);
+  // Keeps a reset statement for the next user, or finalizes it when enough wait.
+  void Give(const std::string& sql, sqlite3_stmt* stmt);
+
+ private:
+  static constexpr std::size_t kIdlePerText = 4;
+  std::mutex lock_;
+  std::unordered_map<std::string, std::vector<sqlite3_stmt*>> idle_;
 };
 
 class Database {
@@ -64,7 +90,7 @@ class Database {
   Database& operator=(const Database&) = delete;
 
   void Exec(std::string_view sql);
-  Statement Prepare(std::string_view sql) { return Statement(db_, sql); }
+  Statement Prepare(std::string_view sql) { return Statement(db_, sql, &cache_); }
   int64_t Changes() const { return sqlite3_changes64(db_); }
   // Rows written through this connection since it opened: unchanged means
   // nothing was written meanwhile.
@@ -79,6 +105,7 @@ class Database {
 
  private:
   sqlite3* db_ = nullptr;
+  StatementCache cache_;
 };
 
 // Rolls back on scope exit unless Commit() ran, so an error thrown half-way
