@@ -13,6 +13,7 @@
 #include "temp_dir.h"
 #ifdef _WIN32
 #include <windows.h>
+#include <winioctl.h>
 #endif
 
 namespace vdtransfer {
@@ -25,10 +26,23 @@ void Write(const fs::path& path, std::size_t bytes) {
   std::ofstream(path, std::ios::binary) << std::string(bytes, 'x');
 }
 
-// A sparse file of `bytes`: no disk is spent on the 20 GiB cases.
+// A sparse file of `bytes`: no disk is spent on the 20 GiB cases. Windows
+// allocates what a file grows by unless it is marked sparse first.
 void Sparse(const fs::path& path, std::uint64_t bytes) {
   Write(path, 0);
+#ifdef _WIN32
+  HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  DWORD returned = 0;
+  ::DeviceIoControl(file, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &returned, nullptr);
+  LARGE_INTEGER end;
+  end.QuadPart = static_cast<LONGLONG>(bytes);
+  const bool sized = ::SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && ::SetEndOfFile(file);
+  ::CloseHandle(file);
+  ASSERT_TRUE(sized) << "error " << ::GetLastError();
+#else
   fs::resize_file(path, bytes);
+#endif
 }
 
 std::u16string W(const fs::path& p) { return p.u16string(); }
