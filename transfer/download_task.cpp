@@ -1,6 +1,5 @@
 #include "download_task.h"
 
-#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -26,23 +25,6 @@ using namespace vd::resources;
 namespace {
 
 std::u16string Wide16(const std::string& ansi) { return platform::AnsiToWide(ansi); }
-
-}  // namespace
-
-std::optional<std::string> JoinWithinPathLimit(const std::string& folder, const std::string& cloudName, char separator,
-                                               std::size_t room) {
-  // Shortened to what the path leaves, but never below what a name needs to
-  // stay recognisable: a folder that deep refuses the name instead.
-  constexpr std::size_t kShortestName = 40;
-  const std::size_t used = Wide16(folder).size() + 1 + room;
-  const std::size_t byPath = used < kMaxAnsiPathUnits ? kMaxAnsiPathUnits - used : 0;
-  const std::size_t units = std::min(vd::localname::kMaxNameUnits - room, std::max(byPath, kShortestName));
-  std::optional<std::string> local = vd::localname::JoinUnderAnsi(folder, cloudName, separator, units);
-  if (local && Wide16(*local).size() + room > kMaxAnsiPathUnits) return std::nullopt;
-  return local;
-}
-
-namespace {
 
 bool FileExists(const std::string& ansiPath) { return platform::SystemFileSystem().Exists(Wide16(ansiPath)); }
 
@@ -287,7 +269,7 @@ bool CVDDownloadFileTask::CollectEntry(const CloudEntry& entry, const std::strin
   // The service's names are not trusted: each becomes one safe component of a
   // path below the target, or a recorded failure.
   const std::size_t room = entry.isCatalog || m_mode == kOpen ? 0 : kDownloadNameRoom;
-  const std::optional<std::string> local = JoinWithinPathLimit(folder, cloudName, Separator(), room);
+  const std::optional<std::string> local = vd::localname::JoinUnderAnsiWithinPath(folder, cloudName, Separator(), room);
   if (!local) {
     VD_LOG_WARN("no local name for %s", cloudName.c_str());
     m_refused.push_back(cloudName);

@@ -10,7 +10,6 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -44,14 +43,6 @@ inline constexpr int kMaxDownloadRetries = 15;
 inline constexpr std::uint32_t kPartialAttributes = 2;
 // Room a file's local name keeps for " (99)" and ".tmp".
 inline constexpr std::size_t kDownloadNameRoom = 9;
-// The longest path the ANSI file calls take (MAX_PATH less its terminator).
-inline constexpr std::size_t kMaxAnsiPathUnits = 259;
-
-// folder + separator + the guarded cloud name, shortened so that the whole
-// path with `room` more units still fits kMaxAnsiPathUnits; nothing when the
-// name is refused or the folder leaves no room for it.
-std::optional<std::string> JoinWithinPathLimit(const std::string& folder, const std::string& cloudName, char separator,
-                                               std::size_t room);
 // How long a drag out waits for the copy hook to say where it was dropped.
 inline constexpr std::uint32_t kDragOutWaitMs = 2000;
 // Attempts after the first to send back an opened file the user changed.

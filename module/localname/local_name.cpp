@@ -132,4 +132,17 @@ std::optional<std::string> JoinUnderAnsi(std::string_view base, std::string_view
   return path + *name;
 }
 
+std::optional<std::string> JoinUnderAnsiWithinPath(std::string_view base, std::string_view cloudName, char separator,
+                                                   std::size_t room) {
+  // Shortened to what the path leaves, but never below what a name needs to
+  // stay recognisable: a base that deep refuses the name instead.
+  constexpr std::size_t kShortestName = 40;
+  const std::size_t used = platform::AnsiToWide(base).size() + 1 + room;
+  const std::size_t byPath = used < kMaxAnsiPathUnits ? kMaxAnsiPathUnits - used : 0;
+  const std::size_t units = std::min(kMaxNameUnits - room, std::max(byPath, kShortestName));
+  std::optional<std::string> path = JoinUnderAnsi(base, cloudName, separator, units);
+  if (path && platform::AnsiToWide(*path).size() + room > kMaxAnsiPathUnits) return std::nullopt;
+  return path;
+}
+
 }  // namespace vd::localname

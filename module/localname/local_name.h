@@ -14,6 +14,8 @@ namespace vd::localname {
 
 // Longest name of one component, in UTF-16 units.
 inline constexpr std::size_t kMaxNameUnits = 255;
+// The longest path the ANSI file calls take (MAX_PATH less its terminator).
+inline constexpr std::size_t kMaxAnsiPathUnits = 259;
 
 enum class Verdict {
   Kept,     // the name as it came
@@ -47,5 +49,10 @@ std::optional<std::u16string> JoinUnder(std::u16string_view base, std::u16string
 std::optional<std::string> MakeLocalNameAnsi(std::string_view cloudName, std::size_t maxUnits = kMaxNameUnits);
 std::optional<std::string> JoinUnderAnsi(std::string_view base, std::string_view cloudName, char separator,
                                          std::size_t maxUnits = kMaxNameUnits);
+// The same, the name shortened so that the whole path with `room` more units
+// (suffixes the caller adds later) still fits kMaxAnsiPathUnits; nothing when
+// the name is refused or the base leaves no room for a recognisable name.
+std::optional<std::string> JoinUnderAnsiWithinPath(std::string_view base, std::string_view cloudName, char separator,
+                                                   std::size_t room);
 
 }  // namespace vd::localname
