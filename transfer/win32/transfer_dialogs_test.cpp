@@ -334,9 +334,19 @@ TEST_F(UploadEndToEnd, CancelOnTheDialogDropsTheTransferAndLeavesNothingInTheCat
   EXPECT_TRUE(list.contents.empty()) << list.contents.size() << " files left in the catalog";
 }
 
-TEST_F(UploadEndToEnd, FiveTasksAtOnceTheFifthShowsItWaitsThenRuns) {
+TEST_F(UploadEndToEnd, FiveTasksWhileEverySlotIsTakenEachShowsItWaitsThenAllRun) {
   const std::string target = NewCatalog("五个任务");
   ASSERT_FALSE(target.empty());
+  // The test holds every slot, so each task must wait however fast the service is.
+  struct HeldSlots {
+    int count = 0;
+    void Release() {
+      for (; count > 0; --count) ReleaseSlot(RunningUploads());
+    }
+    ~HeldSlots() { Release(); }
+  } held;
+  while (held.count < kMaxRunningTransfers && TryTakeSlot(RunningUploads())) ++held.count;
+  ASSERT_EQ(held.count, kMaxRunningTransfers) << "no upload may run when the test starts";
   constexpr int kTasks = 5;
   std::atomic<int> finished{0};
   std::vector<HWND> dialogs;
@@ -355,21 +365,28 @@ TEST_F(UploadEndToEnd, FiveTasksAtOnceTheFifthShowsItWaitsThenRuns) {
               0);
     dialogs.push_back(host.progress.load());
   }
-  int peak = 0;
   std::set<HWND> waited;
-  ASSERT_TRUE(PumpUntil(
+  const bool allWaited = PumpUntil(
       [&] {
-        peak = std::max(peak, RunningUploads().load());
         for (HWND d : dialogs) {
           if (::IsWindow(d) && U8(ControlText(d, IDC_PROGRESS_HEADER)) == "正在排队等待上传..." &&
               U8(ControlText(d, IDC_PROGRESS_ITEM)) == "正在排队等待上传...")
             waited.insert(d);
         }
+        return waited.size() == static_cast<std::size_t>(kTasks);
+      },
+      60000);
+  EXPECT_EQ(finished.load(), 0) << "nothing ran while every slot was taken";
+  held.Release();
+  ASSERT_TRUE(allWaited) << waited.size() << " of " << kTasks << " dialogs showed that they wait";
+  int peak = 0;
+  ASSERT_TRUE(PumpUntil(
+      [&] {
+        peak = std::max(peak, RunningUploads().load());
         return finished.load() == kTasks;
       },
       300000));
   EXPECT_LE(peak, kMaxRunningTransfers);
-  EXPECT_GE(waited.size(), 1u) << "one task showed that it waits for a slot";
   EXPECT_EQ(List(sdk, target).contents.size(), static_cast<std::size_t>(kTasks));
 }
 
