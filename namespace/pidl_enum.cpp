@@ -239,6 +239,9 @@ bool CIVDPidlEnumEx::InitEx(PcPidl folder, std::uint32_t flags, bool cacheOnly, 
             InitSymbolLinks(f.key);
         }
         AddRecords(result, flags);
+        if (secondFlag != nullptr) {
+            *secondFlag = !m_env.cache->IsListed(f.catalogId);  // its first listing has not ended
+        }
         if (atEnd != nullptr) {
             const long long got = static_cast<long long>(result.catalogs.size() + result.contents.size());
             *atEnd = got == 0 || got < static_cast<long long>(last) - first;

@@ -3,6 +3,8 @@
 #include <shellapi.h>
 
 #include <atomic>
+#include <map>
+#include <utility>
 #include <mutex>
 
 #include "breviary_cache.h"
@@ -17,7 +19,9 @@
 #include "platform/registry.h"
 #include "platform/sync.h"
 #include "platform/text.h"
+#include "predownload_tbimg.h"
 #include "share_file_cache.h"
+#include "thread_pool.h"
 #include "shell_transfer_host.h"
 #include "string_table.h"
 #include "trace.h"
@@ -72,6 +76,71 @@ void OnPageChanged(const std::string& catalogId) {
     Untils::SendCopyDataToViews(SHELL_PAGE_CHANGED, EncodeRecordBytes(catalogId));
 }
 
+// The prefetch of the signed-in account's thumbnails. Never freed: pool
+// jobs may still run when the library is unloaded.
+struct ThumbnailWiring {
+    std::mutex lock;
+    vdcache::ThumbnailRecords records;
+    vdcache::ThreadPool* pool = nullptr;
+    vdcache::PreDownloadTbimg* prefetch = nullptr;
+    std::string account;
+    // Catalogs with a fetch running, and whether another was asked for
+    // meanwhile: two fetches of one catalog would write the same files.
+    std::map<std::string, bool> running;
+};
+
+ThumbnailWiring& Thumbnails() {
+    static auto* wiring = new ThumbnailWiring;
+    return *wiring;
+}
+
+// The prefetch for the account signed in now; null before a sign-in.
+vdcache::PreDownloadTbimg* ThumbnailPrefetch() {
+    ThumbnailWiring& w = Thumbnails();
+    const std::string account = CVDLogin::GetInstance().GetAccount();
+    std::lock_guard<std::mutex> guard(w.lock);
+    if (account.empty() || CurrentCloudSdk() == nullptr) return nullptr;
+    if (w.prefetch != nullptr && w.account == account) return w.prefetch;
+    if (w.pool == nullptr) w.pool = new vdcache::ThreadPool(2);
+    // An earlier account's prefetch stays: its jobs may still run.
+    w.prefetch = new vdcache::PreDownloadTbimg(
+        CurrentCloudSdk(), &w.records, w.pool, platform::WideToAnsi(Documents()), account,
+        [](const std::string& id) { return vdcache::CVDCache::GetInstance()->GetCatalogPath(id); });
+    w.account = account;
+    vdcache::CVDCache::GetInstance()->SetThumbnailPrefetch(w.prefetch);
+    return w.prefetch;
+}
+
+class ThumbnailJob final : public vdcache::ThreadJob {
+public:
+    ThumbnailJob(vdcache::PreDownloadTbimg* prefetch, std::string catalogId, HWND notify, UINT message)
+        : m_prefetch(prefetch), m_catalogId(std::move(catalogId)), m_notify(notify), m_message(message) {}
+    void DoJob(void*) override {
+        ThumbnailWiring& w = Thumbnails();
+        bool again = true;
+        while (again) {
+            ListRequest request;
+            request.account = CVDLogin::GetInstance().GetAccount();
+            request.catalogID = m_catalogId;
+            ListResult listing;
+            if (vdcache::CVDCache::GetInstance()->GetDiskFromCache(request, &listing) == vdcache::kCacheOk) {
+                VD_LOG_INFO("下载缩略图开始 %d", static_cast<int>(::GetTickCount()));
+                m_prefetch->PreDownloadTbimgFiles(m_catalogId, listing);
+            }
+            if (::IsWindow(m_notify)) ::PostMessageW(m_notify, m_message, 0, 0);
+            std::lock_guard<std::mutex> guard(w.lock);
+            again = std::exchange(w.running[m_catalogId], false);
+            if (!again) w.running.erase(m_catalogId);
+        }
+    }
+
+private:
+    vdcache::PreDownloadTbimg* m_prefetch;
+    std::string m_catalogId;
+    HWND m_notify;
+    UINT m_message;
+};
+
 std::once_flag g_configured;
 std::atomic<bool> g_logStarted{false};
 
@@ -92,6 +161,7 @@ void ShellEnv::Configure() {
         env.cache = vdcache::CVDCache::GetInstance();
         env.shareCache = vdcache::CVDShareFileCache::GetInstance();
         env.breviary = vdcache::CBreviaryCache::GetInstance();
+        env.thumbnails = &Thumbnails().records;
         env.startClient = &StartClient;
         env.onCatalogChanged = &OnCatalogChanged;
         env.onPageChanged = &OnPageChanged;
@@ -202,6 +272,29 @@ void ShellEnv::ShellNimbraView(int nodeIndex, HWND window) {
 
 std::u16string ShellEnv::UploadFilterSuffix() {
     return config::ReadUploadFilterSuffix(platform::SystemProfile(), ModuleParent());
+}
+
+std::u16string ShellEnv::ThumbnailFolder(const std::string& catalogId) {
+    vdcache::PreDownloadTbimg* prefetch = ThumbnailPrefetch();
+    if (prefetch == nullptr) return {};
+    const std::string folder =
+        prefetch->GetBreviaryPath(vdcache::CVDCache::GetInstance()->GetCatalogPath(catalogId));
+    return platform::AnsiToWide(folder);
+}
+
+void ShellEnv::BeginDownloadTbimg(const std::string& catalogId, HWND notify, UINT message) {
+    vdcache::PreDownloadTbimg* prefetch = ThumbnailPrefetch();
+    if (prefetch == nullptr || catalogId.empty()) return;
+    ThumbnailWiring& w = Thumbnails();
+    {
+        std::lock_guard<std::mutex> guard(w.lock);
+        const auto [at, fresh] = w.running.emplace(catalogId, false);
+        if (!fresh) {
+            at->second = true;  // the running fetch goes round once more
+            return;
+        }
+    }
+    w.pool->CallJob(new ThumbnailJob(prefetch, catalogId, notify, message));
 }
 
 }  // namespace vd

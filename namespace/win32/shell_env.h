@@ -33,6 +33,11 @@ public:
     static void ShellNimbraView(int nodeIndex, HWND window);
     // sdkconfig.ini [SDK] UploadFilterSuffix, read again at every call.
     static std::u16string UploadFilterSuffix();
+    // Thumbnails of the signed-in account: the folder a catalog's thumbnails
+    // are kept in ("" when unknown), and a fetch of the missing ones on the
+    // prefetch pool; `notify` gets `message` when the fetch ended.
+    static std::u16string ThumbnailFolder(const std::string& catalogId);
+    static void BeginDownloadTbimg(const std::string& catalogId, HWND notify, UINT message);
 };
 
 }  // namespace vd

@@ -21,6 +21,8 @@
 namespace vd {
 namespace {
 
+ViewObjects g_viewObjects;
+
 using com::ComBoundary;
 using com::ComPtr;
 
@@ -249,6 +251,8 @@ HRESULT CIVDShellFolder::_Login() noexcept {
     });
 }
 
+void SetViewObjects(const ViewObjects& objects) noexcept { g_viewObjects = objects; }
+
 STDMETHODIMP CIVDShellFolder::EnumObjects(HWND window, SHCONTF flags, IEnumIDList** out) noexcept {
     return EnumObjectsEx(window, flags, out, -1, -1, nullptr, nullptr);
 }
@@ -398,7 +402,10 @@ STDMETHODIMP CIVDShellFolder::CreateViewObject(HWND window, REFIID iid, void** o
             if (FAILED(login)) {
                 return login;
             }
-            // The shell's own view over this folder until the cloud view exists.
+            if (g_viewObjects.createView != nullptr) {
+                return g_viewObjects.createView(this, m_pidl, iid, out);
+            }
+            // Without the view library (tests of the folder alone): the shell's own view.
             SFV_CREATE create = {};
             create.cbSize = sizeof create;
             create.pshf = this;
@@ -454,6 +461,13 @@ STDMETHODIMP CIVDShellFolder::GetUIObjectOf(HWND window, UINT count, LPCITEMIDLI
         }
         if (IsEqualIID(iid, IID_IContextMenu)) {
             return E_NOTIMPL;
+        }
+        if (IsEqualIID(iid, IID_IExtractIconW)) {
+            if (count != 1 || g_viewObjects.createExtractIcon == nullptr) {
+                return E_NOINTERFACE;
+            }
+            return g_viewObjects.createExtractIcon(
+                reinterpret_cast<LPCITEMIDLIST>(VDPidlMgr::GetLastItem(Bytes(lists[0]))), iid, out);
         }
         if (IsEqualIID(iid, IID_IDropTarget) && count != 1) {
             return E_FAIL;

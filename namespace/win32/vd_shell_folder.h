@@ -51,6 +51,16 @@ private:
     CIVDPidlEnumEx m_core;
 };
 
+class CIVDShellFolder;
+
+// The view and icon objects live in the view library, which builds on this
+// one; the library hands them in at load.
+struct ViewObjects {
+    HRESULT (*createView)(CIVDShellFolder* folder, LPCITEMIDLIST pidl, REFIID iid, void** out) noexcept = nullptr;
+    HRESULT (*createExtractIcon)(LPCITEMIDLIST item, REFIID iid, void** out) noexcept = nullptr;
+};
+void SetViewObjects(const ViewObjects& objects) noexcept;
+
 class CIVDShellFolder final
     : public com::ComObject<CIVDShellFolder, com::DispatchImpl<IVDShellFolder>,
                             com::ComAlias<IDispatch, com::DispatchImpl<IVDShellFolder>>, IPersistFolder2,

@@ -1,7 +1,7 @@
 #!/bin/bash
 # Runs the native reference service for the Windows tests, which reach it
 # from inside Wine over loopback.
-#   cloudserver-fixture.sh start <datadir> <portfile> <cloudserver-binary>
+#   cloudserver-fixture.sh start <datadir> <portfile> <cloudserver-binary> [bench entries]
 #   cloudserver-fixture.sh stop  <datadir> <portfile>
 set -euo pipefail
 action=${1:?action}
@@ -20,7 +20,8 @@ start)
   if [ -f "$pidfile" ]; then kill "$(cat "$pidfile")" 2>/dev/null || true; fi
   rm -rf "$data" "$portfile" "$pidfile"
   mkdir -p "$data"
-  "$server" seed --data "$data" </dev/null >"$data.seed.log" 2>&1
+  bench=${5:-0}
+  "$server" seed --data "$data" --bench-entries "$bench" </dev/null >"$data.seed.log" 2>&1
   # Detached, every descriptor redirected: ctest waits for inherited pipes.
   setsid "$server" serve --data "$data" --port 0 </dev/null >"$data.log" 2>&1 &
   echo $! >"$pidfile"

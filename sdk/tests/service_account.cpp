@@ -26,17 +26,31 @@ bool SignIn(int port, const std::string& account, const std::string& password, A
   return true;
 }
 
-std::string Mkdir(int port, const std::string& token, const std::string& parentID, const std::string& name) {
+namespace {
+
+// One call of the service straight over HTTP; null when it failed.
+nlohmann::json Call(int port, const std::string& name, const nlohmann::json& body) {
   auto client = http::CreateHttpClient();
   http::Request request;
   request.method = "POST";
-  request.url = "http://127.0.0.1:" + std::to_string(port) + "/api/SyncMkdir";
-  request.body = nlohmann::json{{"token", token}, {"parentCatalogID", parentID}, {"catalogName", name}}.dump();
+  request.url = "http://127.0.0.1:" + std::to_string(port) + "/api/" + name;
+  request.body = body.dump();
   http::Response response;
-  if (client->Send(request, http::Proxy{}, &response) != http::Error::kNone) return {};
+  if (client->Send(request, http::Proxy{}, &response) != http::Error::kNone) return nullptr;
   auto j = nlohmann::json::parse(response.body, nullptr, false);
-  if (!j.is_object() || j.value("code", -1) != 0) return {};
-  return j.value("catalogID", "");
+  if (!j.is_object() || j.value("code", -1) != 0) return nullptr;
+  return j;
+}
+
+}  // namespace
+
+std::string Mkdir(int port, const std::string& token, const std::string& parentID, const std::string& name) {
+  const nlohmann::json j = Call(port, "SyncMkdir", {{"token", token}, {"parentCatalogID", parentID}, {"catalogName", name}});
+  return j.is_object() ? j.value("catalogID", "") : std::string();
+}
+
+bool RenameContent(int port, const std::string& token, const std::string& contentID, const std::string& name) {
+  return Call(port, "updateFile", {{"token", token}, {"contentID", contentID}, {"contentName", name}}).is_object();
 }
 
 void WriteSdkConfig(const std::filesystem::path& folder, int port, int retries, int idleMs, std::uint32_t chunkBytes) {

@@ -30,6 +30,7 @@
 #include "platform/sync.h"
 #include "platform/text.h"
 #include "service_account.h"
+#include "e2e_install.h"
 #include "wine_test_support.h"
 
 namespace {
@@ -46,12 +47,6 @@ struct Pidl {
     LPITEMIDLIST p = nullptr;
     ~Pidl() { ::CoTaskMemFree(p); }
 };
-
-fs::path ExeFolder() {
-    wchar_t path[MAX_PATH];
-    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    return fs::path(path).parent_path();
-}
 
 struct Entry {
     std::wstring name;
@@ -140,38 +135,12 @@ protected:
     static void SetUpTestSuite() {
         s_port = vd::testing::CloudserverFixturePort();
         ASSERT_GT(s_port, 0) << "no port from the cloudserver fixture";
-        const fs::path bin = ExeFolder();
-        wchar_t temp[MAX_PATH];
-        ::GetTempPathW(MAX_PATH, temp);
-        s_install = fs::path(temp) / ("vd-e2e-" + std::to_string(::GetCurrentProcessId())) / "Veyra";
-        fs::create_directories(s_install / "Shell");
-        for (const char* name : {"Nimbra.exe", "CorbelSdk64.dll", "misc64.dll"}) {
-            fs::copy_file(bin / name, s_install / name, fs::copy_options::overwrite_existing);
-        }
-        for (const char* name : {"Pandrel64.dll", "CorbelSdk64.dll", "misc64.dll"}) {
-            fs::copy_file(bin / name, s_install / "Shell" / name, fs::copy_options::overwrite_existing);
-        }
-        // The client's page program, found next to it before its window is asked.
-        fs::copy_file(bin / "mhost_stub.exe", s_install / "mhost.exe", fs::copy_options::overwrite_existing);
-        corbel::test::WriteSdkConfig(s_install, s_port);
-        // A first sign-in on this machine: no cache from an earlier run.
-        wchar_t documents[MAX_PATH];
-        ASSERT_EQ(::SHGetFolderPathW(nullptr, CSIDL_PERSONAL, nullptr, 0, documents), S_OK);
-        std::error_code ignored;
-        fs::remove_all(fs::path(documents) / "ORLO", ignored);
-        std::ofstream ini(s_install / "Nimbra.ini");
-        ini << "[Service]\nHost=127.0.0.1\nPort=" << s_port << "\n[Account]\nAccount=alice\nPassword=alice-pass\n";
-        ini.close();
-        ASSERT_EQ(vd::testing::Regsvr32({}, (s_install / "Shell" / "Pandrel64.dll").u16string()), 0);
+        s_install = vd::testing::InstallCloudDisk(s_port, "e2e");
+        ASSERT_FALSE(s_install.empty());
     }
     static void TearDownTestSuite() {
-        for (const char16_t* action : {u"--sign-out", u"--quit"}) {
-            auto p = platform::Process::Launch((s_install / "Nimbra.exe").u16string(), {action});
-            if (p) p->Wait(30000);
-        }
-        EXPECT_EQ(vd::testing::EndProcessesOf((s_install / "Nimbra.exe").wstring(), 30000), 0)
+        EXPECT_EQ(vd::testing::UninstallCloudDisk(s_install), 0)
             << "the client the folder started did not end when asked to sign out";
-        vd::testing::Regsvr32({u"/u"}, (s_install / "Shell" / "Pandrel64.dll").u16string());
     }
 
     void SetUp() override {
@@ -523,7 +492,7 @@ TEST_F(CloudFolder, AFreshProcessListsALargeAccountWhileItsCacheLoads) {
     ASSERT_TRUE(fs::exists(db));
     GrowCache(db, 300000);
 
-    const fs::path lister = ExeFolder() / "shell_list.exe";
+    const fs::path lister = vd::testing::ExeFolder() / "shell_list.exe";
     // cmd takes off one pair of quotes around the whole line.
     FILE* out = ::_wpopen((L"\"\"" + lister.wstring() + L"\" \"" + kCloudDisk + L"\"\"").c_str(), L"r");
     ASSERT_NE(out, nullptr);
