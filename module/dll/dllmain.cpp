@@ -15,7 +15,7 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) noexcept 
       // A failed start leaves the module without its texts and paths; the
       // host still gets a library that answers, not a loader failure.
       platform::NoThrow("DllMain", [&] { VDModule::Init(&VDModule::Instance(), nullptr, instance); });
-      vd::SetViewObjects({&vdview::CreateCloudView, &vdview::CreateExtractIcon});
+      vd::SetViewObjects({&vdview::CreateCloudView, &vdview::CreateExtractIcon, &vdview::StartViewLayer});
       ::DisableThreadLibraryCalls(instance);
       break;
     case DLL_PROCESS_DETACH:

@@ -30,6 +30,7 @@
 #include "vd_module.h"
 #include "vd_paths.h"
 #include "vd_settings.h"
+#include "xlogger_trace.h"
 
 namespace vd {
 namespace {
@@ -197,6 +198,15 @@ void ShellEnv::StartLog() {
     if (!g_logStarted.load()) {
         g_logStarted.store(module::StartModuleLog(Documents(), ModuleParent(), ExePath()));
     }
+}
+
+void ShellEnv::OpenProcessLogger() {
+    static std::once_flag opened;
+    std::call_once(opened, [] {
+        if (XLOGGER::OpenProcessLogger(config::DataFolders(Documents()).XLogFolder()) == nullptr) {
+            VD_LOG_WARN("the process logger did not open: scope traces stay off");
+        }
+    });
 }
 
 bool ShellEnv::IsSignInMutexPresent() { return platform::NamedMutex::Exists(kSignInMutexName); }

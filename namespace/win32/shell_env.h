@@ -22,6 +22,8 @@ public:
     static HRESULT FirstInitialize(LPCITEMIDLIST root);
     // Until it has once succeeded.
     static void StartLog();
+    // The diagnostic logger of the process's scope traces, once.
+    static void OpenProcessLogger();
     static bool IsSignInMutexPresent();
     static DWORD OsMajor();
     static bool IsHostInExplorer();

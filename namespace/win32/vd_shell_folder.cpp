@@ -189,6 +189,9 @@ STDMETHODIMP CIVDShellFolder::Initialize(LPCITEMIDLIST list) noexcept {
     return ComBoundary("CIVDShellFolder::Initialize", [&]() -> HRESULT {
         VD_TRACE("CIVDShellFolder::Initialize");
         if (list != nullptr && ShellEnv::RootList() == nullptr) {
+            if (g_viewObjects.startViewLayer != nullptr) {
+                g_viewObjects.startViewLayer();
+            }
             const HRESULT hr = ShellEnv::FirstInitialize(list);
             m_isRoot = true;
             if (FAILED(hr)) {
@@ -242,6 +245,7 @@ int CIVDShellFolder::ShareMode() const noexcept {
 
 HRESULT CIVDShellFolder::_Login() noexcept {
     return ComBoundary("CIVDShellFolder::_Login", [&]() -> HRESULT {
+        ShellEnv::OpenProcessLogger();
         ShellEnv::Configure();
         if (CVDLogin::GetInstance().Login() != LoginResult::SignedIn) {
             return E_ACCESSDENIED;

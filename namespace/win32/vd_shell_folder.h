@@ -58,6 +58,8 @@ class CIVDShellFolder;
 struct ViewObjects {
     HRESULT (*createView)(CIVDShellFolder* folder, LPCITEMIDLIST pidl, REFIID iid, void** out) noexcept = nullptr;
     HRESULT (*createExtractIcon)(LPCITEMIDLIST item, REFIID iid, void** out) noexcept = nullptr;
+    // The first Initialize of the process: image lists and the thumbnails' expiry.
+    void (*startViewLayer)() noexcept = nullptr;
 };
 void SetViewObjects(const ViewObjects& objects) noexcept;
 

@@ -217,17 +217,53 @@ void ShellViewHelper::InitShellViewHelper() noexcept {
     Gdiplus::GdiplusStartupInput input;
     if (g_gdiplus == 0 && Gdiplus::GdiplusStartup(&g_gdiplus, &input, nullptr) != Gdiplus::Ok) g_gdiplus = 0;
     for (const InternalKey& k : kInternalKeys) AddKeyLocked(k.key);
+    m_timerQueue = ::CreateTimerQueue();
+    HANDLE timer = nullptr;
+    if (m_timerQueue == nullptr ||
+        !::CreateTimerQueueTimer(&timer, m_timerQueue, &ShellViewHelper::ClearThumbnailCallBack, this, 5000, 5000,
+                                 WT_EXECUTEDEFAULT)) {
+        VD_LOG_WARN("no thumbnail expiry: thumbnails stay in memory");
+    }
     m_running = true;
+}
+
+void CALLBACK ShellViewHelper::ClearThumbnailCallBack(void* context, BOOLEAN) {
+    auto* helper = static_cast<ShellViewHelper*>(context);
+    if (helper->ClearTimesOutThumbnailImg() > 0) PostToAllViews(2029);
+}
+
+int ShellViewHelper::ClearTimesOutThumbnailImg(std::uint64_t idleMs) {
+    const std::uint64_t now = ::GetTickCount64();
+    std::lock_guard<std::mutex> guard(m_lock);
+    int gone = 0;
+    for (auto it = m_thumbnails.begin(); it != m_thumbnails.end();) {
+        if (now - it->second.lastUse >= idleMs) {
+            m_freeSlots.push_back(it->second.index);
+            it = m_thumbnails.erase(it);
+            ++gone;
+        } else {
+            ++it;
+        }
+    }
+    return gone;
+}
+
+void ShellViewHelper::Touch(const std::wstring& contentId) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (const auto it = m_thumbnails.find(contentId); it != m_thumbnails.end()) it->second.lastUse = ::GetTickCount64();
 }
 
 void ShellViewHelper::UninitShellViewHelper() noexcept {
     std::lock_guard<std::mutex> guard(m_lock);
     if (!m_running) return;
+    if (m_timerQueue) ::DeleteTimerQueueEx(m_timerQueue, nullptr);  // returns at once: no wait under the loader lock
+    m_timerQueue = nullptr;
     ImageList_Destroy(m_small);
     ImageList_Destroy(m_thumb);
     m_small = m_thumb = nullptr;
     m_keys.clear();
     m_thumbnails.clear();
+    m_freeSlots.clear();
     m_running = false;
     // GDI+ stays up: shutting it down at unload, under the loader lock, may wait on its thread.
 }
@@ -263,7 +299,7 @@ int ShellViewHelper::GetImage(vd::PcPidl item) {
 int ShellViewHelper::FindThumbnail(const std::wstring& contentId) {
     std::lock_guard<std::mutex> guard(m_lock);
     const auto it = m_thumbnails.find(contentId);
-    return it == m_thumbnails.end() ? -1 : it->second;
+    return it == m_thumbnails.end() ? -1 : it->second.index;
 }
 
 std::size_t ShellViewHelper::EntryCount() {
@@ -290,22 +326,51 @@ int ShellViewHelper::InsertThumbnail(const std::wstring& contentId, const std::w
     cell.Opaque(kThumbWidth * kThumbHeight);
     ::SelectObject(cell.dc, cell.old);
     cell.old = nullptr;
+    IconHandle small{LoadKeyIcon(key, 16)};
     std::lock_guard<std::mutex> guard(m_lock);
     if (!m_running) return -1;
+    const std::uint64_t now = ::GetTickCount64();
     if (const auto it = m_thumbnails.find(contentId); it != m_thumbnails.end()) {
-        ImageList_Replace(m_thumb, it->second, cell.bitmap, nullptr);
-        return it->second;
+        ImageList_Replace(m_thumb, it->second.index, cell.bitmap, nullptr);
+        it->second.lastUse = now;
+        return it->second.index;
     }
-    // The small list keeps its index in step with a generic picture.
-    IconHandle small{LoadKeyIcon(key, 16)};
-    const int index = small.h ? ImageList_AddIcon(m_small, small.h) : -1;
-    if (index < 0) return -1;
-    if (ImageList_Add(m_thumb, cell.bitmap, nullptr) != index) {
-        ImageList_Remove(m_small, index);
-        return -1;
+    if (small.h == nullptr) return -1;
+    int index = -1;
+    if (!m_freeSlots.empty()) {
+        // The slot of a thumbnail that went: both lists keep the index in step.
+        index = m_freeSlots.back();
+        m_freeSlots.pop_back();
+        ImageList_ReplaceIcon(m_small, index, small.h);
+        ImageList_Replace(m_thumb, index, cell.bitmap, nullptr);
+    } else {
+        index = ImageList_AddIcon(m_small, small.h);
+        if (index < 0) return -1;
+        if (ImageList_Add(m_thumb, cell.bitmap, nullptr) != index) {
+            ImageList_Remove(m_small, index);
+            return -1;
+        }
     }
-    m_thumbnails.emplace(contentId, index);
+    m_thumbnails.emplace(contentId, Thumbnail{index, now});
     return index;
+}
+
+bool ShellViewHelper::IsThumbnailSlot(int index) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    for (const auto& [id, thumbnail] : m_thumbnails) {
+        if (thumbnail.index == index) return true;
+    }
+    return std::find(m_freeSlots.begin(), m_freeSlots.end(), index) != m_freeSlots.end();
+}
+
+void StartViewLayer() noexcept {
+    ShellViewHelper::Instance().InitShellViewHelper();
+    // The tree's list starts with the folder picture and the fixed nodes'.
+    vd::VDPidlMgr mgr;
+    for (int node = 1; node <= 10; ++node) {
+        vd::UniquePidl item = mgr.Own(mgr.CreateNode(node, u""));
+        if (item) ShellImageLists::Instance().IndexOf(item.get());
+    }
 }
 
 }  // namespace vdview

@@ -13,6 +13,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "pidl.h"
 
@@ -87,19 +88,42 @@ public:
     int InsertThumbnail(const std::wstring& contentId, const std::wstring& path, const std::wstring& key);
     // Index of a thumbnail already inserted; -1 otherwise.
     int FindThumbnail(const std::wstring& contentId);
+    // True for the slot of a thumbnail, present or gone.
+    bool IsThumbnailSlot(int index);
+    // A thumbnail was painted: it stays in memory a while longer.
+    void Touch(const std::wstring& contentId);
+    // Thumbnails not painted for `idleMs` give their slots up; they are built
+    // again from their files when shown. Returns how many went.
+    int ClearTimesOutThumbnailImg(std::uint64_t idleMs = kThumbnailIdleMs);
     std::size_t EntryCount();
+
+    static constexpr std::uint64_t kThumbnailIdleMs = 5000;
 
 private:
     ShellViewHelper() = default;
     int AddKeyLocked(const std::wstring& key);
+
+    struct Thumbnail {
+        int index;
+        std::uint64_t lastUse;
+    };
+    static void CALLBACK ClearThumbnailCallBack(void* context, BOOLEAN);
 
     mutable std::mutex m_lock;
     bool m_running = false;
     HIMAGELIST m_small = nullptr;
     HIMAGELIST m_thumb = nullptr;
     std::map<std::wstring, int> m_keys;
-    std::map<std::wstring, int> m_thumbnails;
+    std::map<std::wstring, Thumbnail> m_thumbnails;
+    std::vector<int> m_freeSlots;  // of thumbnails that went, reused by the next
+    HANDLE m_timerQueue = nullptr;
 };
+
+// The first Initialize of the process: the tree's and the views' lists, and
+// the thumbnails' expiry timer.
+void StartViewLayer() noexcept;
+// Posts `message` to the list of every open cloud view.
+void PostToAllViews(UINT message) noexcept;
 
 // The 76 x 70 cell of the icon view.
 inline constexpr int kThumbWidth = 76;

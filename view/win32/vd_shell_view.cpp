@@ -548,7 +548,12 @@ LRESULT CIVDShellView::OnListMessage(UINT message, WPARAM wParam, LPARAM lParam)
             DrawViewList();
             return 0;
         case WM_VD_THUMBNAILS:
-            ApplyThumbnails();
+            // New thumbnail files, or thumbnails that went: the painted items look again.
+            m_thumbFiles.clear();
+            ::InvalidateRect(m_list, nullptr, FALSE);
+            return 0;
+        case WM_VD_FIX_IMAGES:
+            FixImages();
             return 0;
         case WM_VD_LOADING:
             if (wParam) {
@@ -601,8 +606,16 @@ LRESULT CIVDShellView::OnCustomDraw(NMLVCUSTOMDRAW* draw) {
     switch (draw->nmcd.dwDrawStage) {
         case CDDS_PREPAINT:
             return CDRF_NOTIFYITEMDRAW;
-        case CDDS_ITEMPREPAINT:
+        case CDDS_ITEMPREPAINT: {
+            const auto item = reinterpret_cast<vd::PcPidl>(draw->nmcd.lItemlParam);
+            if (item != nullptr && VDPidlMgr::GetItemType(item) == vd::kKindContent) {
+                LVITEMW row = {};
+                row.mask = LVIF_IMAGE;
+                row.iItem = static_cast<int>(draw->nmcd.dwItemSpec);
+                if (ListView_GetItem(m_list, &row)) CheckPaintedImage(row.iItem, item, row.iImage);
+            }
             return CDRF_NOTIFYPOSTPAINT;
+        }
         case CDDS_ITEMPOSTPAINT: {
             const auto item = reinterpret_cast<vd::PcPidl>(draw->nmcd.lItemlParam);
             if (item == nullptr) return CDRF_DODEFAULT;
@@ -869,42 +882,70 @@ void CIVDShellView::DrawPage(PagePlan& page) {
 // ------------------------------------------------------------------ thumbnails
 
 void CIVDShellView::RefreshThumbnails() {
-    // Thumbnails already on disk go in at once; the missing ones are fetched
-    // on the prefetch pool, whose end posts the same message again.
+    // The files already there show as the items paint; the missing ones are
+    // fetched on the prefetch pool, whose end posts WM_VD_THUMBNAILS.
     if (m_list == nullptr) return;
     ::PostMessageW(m_list, WM_VD_THUMBNAILS, 0, 0);
     vd::ShellEnv::BeginDownloadTbimg(m_catalogId, m_list, WM_VD_THUMBNAILS);
 }
 
-void CIVDShellView::ApplyThumbnails() {
-    if (m_list == nullptr || m_thumbnailsRunning.exchange(true)) return;
+void CIVDShellView::QueueFix(int row) {
+    if (m_imageFixes.empty()) ::PostMessageW(m_list, WM_VD_FIX_IMAGES, 0, 0);
+    m_imageFixes.insert(row);
+}
+
+void CIVDShellView::CheckPaintedImage(int row, vd::PcPidl item, int image) {
     ShellViewHelper& helper = ShellViewHelper::Instance();
-    const std::u16string folder = vd::ShellEnv::ThumbnailFolder(m_catalogId);
-    const int count = ListView_GetItemCount(m_list);
-    bool changed = false;
-    for (int i = 0; i < count && !folder.empty(); ++i) {
-        LVITEMW row = {};
-        row.mask = LVIF_PARAM | LVIF_IMAGE;
-        row.iItem = i;
-        if (!ListView_GetItem(m_list, &row) || row.lParam == 0) continue;
-        const auto bytes = reinterpret_cast<vd::PcPidl>(row.lParam);
-        if (VDPidlMgr::GetItemType(bytes) != vd::kKindContent) continue;
+    const std::wstring id = W(VDPidlMgr::GetIdString(item));
+    if (id.empty()) return;
+    const int thumbnail = helper.FindThumbnail(id);
+    if (thumbnail >= 0) {
+        helper.Touch(id);
+        if (image != thumbnail) QueueFix(row);
+        return;
+    }
+    // No thumbnail in memory: a picture pointing at a slot is a thumbnail
+    // that went (or another item's now); one whose file is there is built.
+    if (helper.IsThumbnailSlot(image)) {
+        QueueFix(row);
+        return;
+    }
+    const std::wstring key = ImageKeyOf(item);
+    if (key == L".null") return;
+    if (!m_thumbFolderKnown) {
+        m_thumbFolder = W(vd::ShellEnv::ThumbnailFolder(m_catalogId));
+        m_thumbFolderKnown = !m_thumbFolder.empty();
+    }
+    if (!m_thumbFolderKnown) return;
+    auto [at, fresh] = m_thumbFiles.emplace(id, false);
+    if (fresh) at->second = ::GetFileAttributesW((m_thumbFolder + L"\\" + id + key).c_str()) != INVALID_FILE_ATTRIBUTES;
+    if (at->second) QueueFix(row);
+}
+
+void CIVDShellView::FixImages() {
+    std::set<int> rows;
+    rows.swap(m_imageFixes);
+    ShellViewHelper& helper = ShellViewHelper::Instance();
+    for (int row : rows) {
+        LVITEMW item = {};
+        item.mask = LVIF_PARAM | LVIF_IMAGE;
+        item.iItem = row;
+        if (!ListView_GetItem(m_list, &item) || item.lParam == 0) continue;
+        const auto bytes = reinterpret_cast<vd::PcPidl>(item.lParam);
         const std::wstring id = W(VDPidlMgr::GetIdString(bytes));
-        if (id.empty() || helper.FindThumbnail(id) == row.iImage) continue;
         const std::wstring key = ImageKeyOf(bytes);
-        if (key == L".null") continue;
-        const std::wstring path = W(folder) + L"\\" + id + key;
-        if (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) continue;
-        const int image = helper.InsertThumbnail(id, path, key);
-        if (image >= 0 && image != row.iImage) {
-            row.mask = LVIF_IMAGE;
-            row.iImage = image;
-            ListView_SetItem(m_list, &row);
-            changed = true;
+        int image = helper.FindThumbnail(id);
+        const auto file = m_thumbFiles.find(id);
+        if (image < 0 && file != m_thumbFiles.end() && file->second) {
+            image = helper.InsertThumbnail(id, m_thumbFolder + L"\\" + id + key, key);
+        }
+        if (image < 0) image = helper.GetImage(bytes);
+        if (image >= 0 && image != item.iImage) {
+            item.mask = LVIF_IMAGE;
+            item.iImage = image;
+            ListView_SetItem(m_list, &item);
         }
     }
-    if (changed) ::InvalidateRect(m_list, nullptr, FALSE);
-    m_thumbnailsRunning.store(false);
 }
 
 // ------------------------------------------------------------------ records
@@ -971,6 +1012,11 @@ void CIVDShellView::SignOut() {
     // The browser's top-level window goes: nothing of the account stays on screen.
     HWND top = m_parent ? ::GetAncestor(m_parent, GA_ROOT) : nullptr;
     if (top) ::PostMessageW(top, WM_CLOSE, 0, 0);
+}
+
+void PostToAllViews(UINT message) noexcept {
+    std::lock_guard<std::mutex> guard(g_viewsLock);
+    for (const auto& entry : g_views) ::PostMessageW(entry.first, message, 0, 0);
 }
 
 }  // namespace vdview

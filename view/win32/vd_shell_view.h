@@ -10,6 +10,7 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -30,6 +31,7 @@ inline constexpr UINT WM_VD_THUMBNAILS = 2029;
 inline constexpr UINT WM_VD_UPDATE_LISTS = 2030;
 inline constexpr UINT WM_VD_DRAW_PAGE = 2031;
 inline constexpr UINT WM_VD_LOADING = 2032;  // wParam 1 show, 0 hide
+inline constexpr UINT WM_VD_FIX_IMAGES = 2033;
 inline constexpr int kListId = 123;
 inline constexpr UINT_PTR kLoadingTimer = 1024;
 inline constexpr DWORD kDefaultViewStyle = 0x56000349;
@@ -103,7 +105,12 @@ private:
     void OnHeaderClick(int column);
     void SortItems();
     void RefreshThumbnails();
-    void ApplyThumbnails();
+    // Thumbnails go in as items are painted: a painted item whose picture is
+    // not its thumbnail (or points at a thumbnail that went) is queued, and
+    // the queue is worked off after the paint.
+    void CheckPaintedImage(int row, vd::PcPidl item, int image);
+    void QueueFix(int row);
+    void FixImages();
     void SignOut();
 
     ViewFacts Facts() const;
@@ -143,7 +150,10 @@ private:
     bool m_deferredRefresh = false;
     std::mutex m_pagesLock;
     std::deque<PagePlan> m_pages;
-    std::atomic<bool> m_thumbnailsRunning{false};
+    std::set<int> m_imageFixes;             // rows painted with the wrong picture
+    std::map<std::wstring, bool> m_thumbFiles;  // content ID: its thumbnail file is there
+    std::wstring m_thumbFolder;
+    bool m_thumbFolderKnown = false;
 };
 
 // Creates the view of a folder (the folder's CreateViewObject).
