@@ -87,6 +87,29 @@ private:
     std::atomic<ULONGLONG> m_firstPage{0};
 };
 
+// An icon drawn at 32 x 32 on white, its pixels; empty when it did not draw.
+std::vector<std::uint32_t> IconPixels(HICON icon) {
+    BITMAPINFO info = {};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), 32, -32, 1, 32, BI_RGB};
+    HDC dc = ::CreateCompatibleDC(nullptr);
+    void* bits = nullptr;
+    HBITMAP bitmap = ::CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    std::vector<std::uint32_t> pixels;
+    if (bitmap) {
+        HGDIOBJ old = ::SelectObject(dc, bitmap);
+        auto* p = static_cast<std::uint32_t*>(bits);
+        std::fill(p, p + 32 * 32, 0xFFFFFFFFu);
+        if (::DrawIconEx(dc, 0, 0, icon, 32, 32, 0, nullptr, DI_NORMAL)) pixels.assign(p, p + 32 * 32);
+        ::SelectObject(dc, old);
+        ::DeleteObject(bitmap);
+    }
+    ::DeleteDC(dc);
+    if (std::all_of(pixels.begin(), pixels.end(), [](std::uint32_t v) { return (v & 0xFFFFFF) == 0xFFFFFF; })) {
+        pixels.clear();  // nothing drawn
+    }
+    return pixels;
+}
+
 class CloudView : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -250,6 +273,26 @@ TEST_F(CloudView, TheRootListsNodesCatalogsAndContentsInOrderWithTheirColumnsAnd
     EXPECT_NE(host.Image(readme), folderImage);
     EXPECT_EQ(nodeImages.count(host.Image(readme)), 0u);
 
+    // Every row's picture draws from the list's own small list, and the
+    // shared catalog's state word is what puts the share overlay on it.
+    HIMAGELIST small = ListView_GetImageList(host.List(), LVSIL_SMALL);
+    ASSERT_NE(small, nullptr);
+    for (const wchar_t* name : {L"我的文档", L"readme.txt", L"收到的分享"}) {
+        HICON icon = ImageList_GetIcon(small, host.Image(host.Find(name)), ILD_TRANSPARENT);
+        EXPECT_FALSE(IconPixels(icon).empty()) << name << " has an empty picture";
+        if (icon) ::DestroyIcon(icon);
+    }
+    auto state = [&](const wchar_t* name) {
+        LVITEMW item = {};
+        item.mask = LVIF_PARAM;
+        item.iItem = host.Find(name);
+        ::SendMessageW(host.List(), LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+        return vd::VDPidlMgr::GetState(reinterpret_cast<vd::PcPidl>(item.lParam)) & 0x7FFFFFFFu;
+    };
+    EXPECT_GE(state(L"我的文档"), 1u) << "shared with bob";
+    EXPECT_LE(state(L"我的文档"), 3u);
+    EXPECT_EQ(state(L"音乐"), 0u);
+
     // The status bar got the product's one part and name.
     const auto& status = host.Browser().statusMessages;
     EXPECT_NE(std::find(status.begin(), status.end(), static_cast<UINT>(SB_SETTEXTW)), status.end());
@@ -305,17 +348,13 @@ TEST_F(CloudView, TheTreeAndTheRootsUnderComputerGetTheLibrarysIcons) {
         ASSERT_EQ(::ExtractIconExW(dll.c_str(), root.index, &byIndex, nullptr, 1), 1u);
         HICON byId = static_cast<HICON>(::LoadImageW(library, MAKEINTRESOURCEW(root.resource), IMAGE_ICON, 32, 32, 0));
         ASSERT_NE(byId, nullptr);
-        ICONINFO a = {}, b = {};
-        ASSERT_TRUE(::GetIconInfo(byIndex, &a));
-        ASSERT_TRUE(::GetIconInfo(byId, &b));
-        BITMAP ba = {}, bb = {};
-        ::GetObjectW(a.hbmColor, sizeof ba, &ba);
-        ::GetObjectW(b.hbmColor, sizeof bb, &bb);
-        std::vector<BYTE> pa(static_cast<size_t>(ba.bmWidthBytes) * ba.bmHeight), pb(pa.size());
-        ::GetBitmapBits(a.hbmColor, static_cast<LONG>(pa.size()), pa.data());
-        ::GetBitmapBits(b.hbmColor, static_cast<LONG>(pb.size()), pb.data());
-        EXPECT_EQ(pa, pb) << "icon " << root.index << " is not resource " << root.resource;
-        for (HBITMAP h : {a.hbmColor, a.hbmMask, b.hbmColor, b.hbmMask}) ::DeleteObject(h);
+        const std::vector<std::uint32_t> drawn = IconPixels(byIndex);
+        ASSERT_FALSE(drawn.empty()) << "icon " << root.index << " drew nothing";
+        EXPECT_EQ(drawn, IconPixels(byId)) << "icon " << root.index << " is not resource " << root.resource;
+        HICON report = static_cast<HICON>(::LoadImageW(library, MAKEINTRESOURCEW(226), IMAGE_ICON, 32, 32, 0));
+        ASSERT_NE(report, nullptr);
+        EXPECT_NE(drawn, IconPixels(report)) << "the comparison tells icons apart";
+        ::DestroyIcon(report);
         ::DestroyIcon(byIndex);
         ::DestroyIcon(byId);
     }

@@ -55,6 +55,14 @@ inline std::filesystem::path InstallCloudDisk(int port, const std::string& tag) 
     std::ofstream ini(install / "Nimbra.ini");
     ini << "[Service]\nHost=127.0.0.1\nPort=" << port << "\n[Account]\nAccount=alice\nPassword=alice-pass\n";
     ini.close();
+    // What the installer records: the install folder, where the library
+    // finds its images.
+    const std::wstring setup = install.wstring();
+    if (::RegSetKeyValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Wow6432Node\\Larkmere\\ORLO", L"setup", REG_SZ, setup.c_str(),
+                          static_cast<DWORD>((setup.size() + 1) * sizeof(wchar_t))) != ERROR_SUCCESS) {
+        std::fprintf(stderr, "install: the setup value could not be written\n");
+        return {};
+    }
     if (Regsvr32({}, (install / "Shell" / "Pandrel64.dll").u16string()) != 0) {
         std::fprintf(stderr, "install: regsvr32 failed\n");
         return {};
@@ -72,6 +80,7 @@ inline int UninstallCloudDisk(const std::filesystem::path& install) {
     }
     const int left = EndProcessesOf((install / "Nimbra.exe").wstring(), 30000);
     Regsvr32({u"/u"}, (install / "Shell" / "Pandrel64.dll").u16string());
+    ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Wow6432Node\\Larkmere\\ORLO", L"setup");
     return left;
 }
 
