@@ -118,6 +118,10 @@ std::u16string_view OverlayIconFile(std::uint32_t state) noexcept {
     }
 }
 
+FillMode MergeFillRequests(FillMode pending, FillMode wanted) noexcept {
+    return static_cast<int>(wanted) < static_cast<int>(pending) ? wanted : pending;
+}
+
 FillPlan::FillPlan(FillMode mode, bool pageMode, int lastEnd) noexcept {
     m_clears = mode == FillMode::Refresh || mode == FillMode::RefreshCatalog;
     if (pageMode) {

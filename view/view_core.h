@@ -50,6 +50,11 @@ std::u16string_view OverlayIconFile(std::uint32_t state) noexcept;
 // page mode that a one-page record set.
 enum class FillMode { First = 0, Refresh = 1, RefreshCatalog = 2, NextPage = 3 };
 
+// A fill asked for while another waits for the list thread: the one that
+// shows more wins (a first fill over a refresh over a catalog refill over a
+// next page), so a page record never cancels a pending refresh.
+FillMode MergeFillRequests(FillMode pending, FillMode wanted) noexcept;
+
 class FillPlan {
 public:
     // `pageMode`: a first listing grows; the list keeps its first `lastEnd`
@@ -89,11 +94,9 @@ enum class ViewAction {
 
 struct ViewFacts {
     std::string catalogId;         // the folder the view shows
-    bool isMyFiles = false;        // the fixed "my files" node
     bool inReceivedShares = false; // inside the received-shares tree
     bool isReceivedShares = false; // the received-shares node itself
     bool editingLabel = false;
-    bool savePending = false;
 };
 
 ViewAction DecideViewAction(std::uint64_t code, std::string_view catalogId, const ViewFacts& facts) noexcept;

@@ -171,6 +171,23 @@ TEST(FillPlan, PagesOfTwoHundredUntilAShortPageAndPageModeGoesOnFromTheListsEnd)
     }
 }
 
+TEST(FillPlan, APendingRequestIsNeverReplacedByOneThatShowsLess) {
+    using M = FillMode;
+    struct Case {
+        M pending, wanted, merged;
+    };
+    const Case cases[] = {
+        {M::NextPage, M::NextPage, M::NextPage},       {M::NextPage, M::RefreshCatalog, M::RefreshCatalog},
+        {M::RefreshCatalog, M::NextPage, M::RefreshCatalog}, {M::Refresh, M::NextPage, M::Refresh},
+        {M::Refresh, M::RefreshCatalog, M::Refresh},   {M::RefreshCatalog, M::Refresh, M::Refresh},
+        {M::First, M::Refresh, M::First},              {M::NextPage, M::First, M::First},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(MergeFillRequests(c.pending, c.wanted), c.merged)
+            << static_cast<int>(c.pending) << " then " << static_cast<int>(c.wanted);
+    }
+}
+
 TEST(DecideViewAction, RecordsActOnlyOnTheFolderTheyConcern) {
     ViewFacts plain;
     plain.catalogId = "cat-1";

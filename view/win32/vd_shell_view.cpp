@@ -116,7 +116,14 @@ HRESULT CIVDShellView::FinalConstruct() noexcept {
 
 void CIVDShellView::FinalRelease() noexcept {
     QuitViewListThread();
-    if (m_thread.joinable()) m_thread.join();
+    if (m_thread.joinable()) {
+        // The last reference may be the fill thread's own, let go as it ends.
+        if (m_thread.get_id() == std::this_thread::get_id()) {
+            m_thread.detach();
+        } else {
+            m_thread.join();
+        }
+    }
     if (m_wake) ::CloseHandle(m_wake);
     ::ILFree(m_pidl);
 }
@@ -205,9 +212,7 @@ void CIVDShellView::_ViewActivate(UINT state) {
 
 STDMETHODIMP CIVDShellView::Refresh() noexcept {
     if (m_window == nullptr) return E_FAIL;
-    m_fillMode.store(static_cast<int>(FillMode::Refresh));
-    m_pageMode.store(false);
-    PostUpdateMainWnd(false);
+    RequestFill(FillMode::Refresh, false);
     return S_OK;
 }
 
@@ -291,10 +296,16 @@ STDMETHODIMP CIVDShellView::CreateViewWindow(IShellView*, LPCFOLDERSETTINGS sett
             return HRESULT_FROM_WIN32(::GetLastError());
         }
         HRESULT hr = m_folder->CreateViewObject(m_window, IID_IDropTarget, m_dropTarget.put_void());
-        if (FAILED(hr)) return hr;
-        if (!m_dropTarget) {
+        if (SUCCEEDED(hr) && !m_dropTarget) {
             vd::ui::ShowText(nullptr, u"CIVDShellView::CreateViewWindow() m_pDropTarget==NULL", u"NSF", MB_OK);
-            return E_FAIL;
+            hr = E_FAIL;
+        }
+        if (FAILED(hr)) {
+            // No view: its window goes, and the browser is not held.
+            QuitViewListThread();
+            ::DestroyWindow(m_window);
+            m_browser.reset();
+            return hr;
         }
         ::RegisterDragDrop(m_window, m_dropTarget.get());
         if (!vd::ShellEnv::IsHostInExplorer()) ModifyStyle(0, LVS_SINGLESEL, 0);
@@ -400,8 +411,7 @@ LRESULT CIVDShellView::OnViewMessage(UINT message, WPARAM wParam, LPARAM lParam)
 void CIVDShellView::OnCreate() {
     if (!_CreateListView()) return;
     _InitListView();
-    m_fillMode.store(static_cast<int>(FillMode::First));
-    PostUpdateMainWnd(false);
+    RequestFill(FillMode::First, false);
 }
 
 bool CIVDShellView::_CreateListView() {
@@ -740,6 +750,16 @@ void CIVDShellView::PostUpdateMainWnd(bool force) {
     ::SetEvent(m_wake);
 }
 
+void CIVDShellView::RequestFill(FillMode mode, bool force) {
+    int pending = m_fillRequest.load();
+    int merged;
+    do {
+        merged = pending < 0 ? static_cast<int>(mode)
+                             : static_cast<int>(MergeFillRequests(static_cast<FillMode>(pending), mode));
+    } while (!m_fillRequest.compare_exchange_weak(pending, merged));
+    PostUpdateMainWnd(force);
+}
+
 void CIVDShellView::QuitViewListThread() {
     m_quit.store(true);
     if (m_wake) ::SetEvent(m_wake);
@@ -754,8 +774,10 @@ void CIVDShellView::ViewListThread() {
 }
 
 void CIVDShellView::_FillListViewEx() {
-    const auto mode = static_cast<FillMode>(m_fillMode.exchange(static_cast<int>(FillMode::RefreshCatalog)));
-    const bool pageMode = m_pageMode.exchange(false);
+    const int request = m_fillRequest.exchange(-1);
+    if (request < 0) return;  // taken by the fill before this wake
+    const auto mode = static_cast<FillMode>(request);
+    const bool pageMode = mode == FillMode::NextPage;
     FillPlan plan(mode, pageMode, m_listedEnd.load());
     ++m_fillCount;
     if (m_fillCount == 1 && m_loadingWanted.load()) ::PostMessageW(m_list, WM_VD_LOADING, 1, 0);
@@ -821,7 +843,6 @@ void CIVDShellView::DrawPage(PagePlan& page) {
         return;
     }
     ShellViewHelper& helper = ShellViewHelper::Instance();
-    const bool inShares = IsReceivedSharesTree();
     std::map<std::string, std::string> sharers;
     if (m_shareView) vdcache::CVDCache::GetInstance()->GetShareUser(sharers);
     std::map<std::string, int> syncStates;
@@ -875,7 +896,6 @@ void CIVDShellView::DrawPage(PagePlan& page) {
             ListView_SetItemText(m_list, at, 2, time.data());
         }
     }
-    (void)inShares;
     m_listedEnd.store(std::max(m_listedEnd.load(), page.first + entries));
 }
 
@@ -962,17 +982,13 @@ bool CIVDShellView::ShellServerProc(std::uint64_t code, std::string_view bytes) 
     const vd::ViewRecord& record = decoded.record;
     switch (DecideViewAction(code, record.catalogId, Facts())) {
         case ViewAction::Refill:
-            m_fillMode.store(static_cast<int>(FillMode::RefreshCatalog));
-            m_pageMode.store(false);
-            PostUpdateMainWnd(true);
+            RequestFill(FillMode::RefreshCatalog, true);
             break;
         case ViewAction::DeferRefill:
             m_deferredRefresh = true;
             break;
         case ViewAction::NextPage:
-            m_fillMode.store(static_cast<int>(FillMode::NextPage));
-            m_pageMode.store(true);
-            PostUpdateMainWnd(true);
+            RequestFill(FillMode::NextPage, true);
             break;
         case ViewAction::Reload:
             if (m_folder) m_folder->GetDisk(m_pidl);

@@ -62,6 +62,8 @@ public:
     STDMETHODIMP GetItemObject(UINT what, REFIID iid, void** out) noexcept override;
 
     void PostUpdateMainWnd(bool force);
+    // Asks the list thread for a fill of that mode, merged with one pending.
+    void RequestFill(FillMode mode, bool force);
     void QuitViewListThread();
     void UpdateViewList();
     void DeleteCtrlItem();
@@ -140,8 +142,7 @@ private:
     std::atomic<bool> m_threadRunning{false};
     std::atomic<bool> m_force{false};
     HANDLE m_wake = nullptr;
-    std::atomic<int> m_fillMode{0};
-    std::atomic<bool> m_pageMode{false};
+    std::atomic<int> m_fillRequest{-1};  // the FillMode asked for and not yet taken; -1 none
     std::atomic<int> m_listedEnd{0};  // catalog entries the list holds (fixed nodes not counted)
     int m_fillCount = 0;
     std::atomic<bool> m_loadingWanted{true};
