@@ -17,6 +17,7 @@
 #include <set>
 #include <thread>
 
+#include "held_upload_slots.h"
 #include "cloud_sdk_impl.h"
 #include "headless_progress_window.h"
 #include "login.h"
@@ -557,15 +558,8 @@ TEST_F(UploadLive, FiveTasksWhileEverySlotIsTakenEachWaitsItsTurnAndNeverMoreTha
   const std::string target = NewCatalog("五个");
   // The test holds every slot, so each task must show that it waits however
   // fast the service answers.
-  struct HeldSlots {
-    int count = 0;
-    void Release() {
-      for (; count > 0; --count) ReleaseSlot(RunningUploads());
-    }
-    ~HeldSlots() { Release(); }
-  } held;
-  while (held.count < kMaxRunningTransfers && TryTakeSlot(RunningUploads())) ++held.count;
-  ASSERT_EQ(held.count, kMaxRunningTransfers) << "no upload may run when the test starts";
+  vdtransfer::testing::HeldUploadSlots held;
+  ASSERT_TRUE(held.TakeAll()) << "no upload may run when the test starts";
   Outcome outcomes[5];
   for (int i = 0; i < 5; ++i) {
     UploadDirNode root;

@@ -5,7 +5,7 @@
 // 10,000, or every row the folder has when fewer). The folder is bound and
 // listed once before, untimed, so the catalog's cache is in memory and a
 // cloud folder's listing is not what is measured. Memory is the process's
-// private bytes after the N rows less those before CreateViewWindow. Prints:
+// working set after the N rows less that before CreateViewWindow. Prints:
 //   first_rows_ms=<t> rows=<n> rows_ms=<t> bytes_per_row=<b> slowest_reply_ms=<t>
 #include <windows.h>
 #include <psapi.h>
@@ -31,12 +31,13 @@ double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(
 template <typename T>
 using Com = vd::com::ComPtr<T>;
 
-SIZE_T PrivateBytes() {
+SIZE_T MemoryBytes() {
   PROCESS_MEMORY_COUNTERS_EX counters = {};
   counters.cb = sizeof counters;
   ::GetProcessMemoryInfo(::GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
                          sizeof counters);
-  return counters.PrivateUsage;
+  // Wine leaves PrivateUsage at 0; the working set is what it reports.
+  return counters.WorkingSetSize;
 }
 
 Com<IShellFolder> Bind(const std::wstring& path, const std::wstring& child, HWND owner, long* items) {
@@ -115,7 +116,7 @@ int wmain(int argc, wchar_t** argv) {
         }
       }
       wanted = std::min(wanted, items);
-      const SIZE_T before = PrivateBytes();
+      const SIZE_T before = MemoryBytes();
       const auto start = Clock::now();
       if (SUCCEEDED(host.Show(folder.get()))) {
         double first = -1, all = -1, slowest = 0;
@@ -131,7 +132,7 @@ int wmain(int argc, wchar_t** argv) {
               return all >= 0;
             },
             600000);
-        const SIZE_T after = PrivateBytes();
+        const SIZE_T after = MemoryBytes();
         const int rows = host.Count();
         if (first >= 0 && all >= 0) {
           std::printf("first_rows_ms=%.3f rows=%d rows_ms=%.3f bytes_per_row=%.1f slowest_reply_ms=%.3f\n", first,

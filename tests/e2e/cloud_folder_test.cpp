@@ -37,16 +37,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr wchar_t kCloudDisk[] =
-    L"::{20D04FE0-3AEA-1069-A2D8-08002B30309D}\\::{CB5DEC9E-175E-45DF-B647-BCBEE0669FE6}";
+using vd::testing::kCloudDisk;
+using Pidl = vd::testing::ShellPidl;
 
 template <typename T>
 using Com = vd::com::ComPtr<T>;
-
-struct Pidl {
-    LPITEMIDLIST p = nullptr;
-    ~Pidl() { ::CoTaskMemFree(p); }
-};
 
 struct Entry {
     std::wstring name;

@@ -37,18 +37,14 @@ using vd::testing::PumpUntil;
 using vd::testing::ViewHost;
 
 constexpr wchar_t kMyComputer[] = L"::{20D04FE0-3AEA-1069-A2D8-08002B30309D}";
-constexpr wchar_t kCloudDisk[] =
-    L"::{20D04FE0-3AEA-1069-A2D8-08002B30309D}\\::{CB5DEC9E-175E-45DF-B647-BCBEE0669FE6}";
+using vd::testing::kCloudDisk;
 constexpr wchar_t kSyncFolder[] =
     L"::{20D04FE0-3AEA-1069-A2D8-08002B30309D}\\::{A7DEC21D-4E2C-40F8-BA7D-EB5023600937}";
 
 template <typename T>
 using Com = vd::com::ComPtr<T>;
 
-struct Pidl {
-    LPITEMIDLIST p = nullptr;
-    ~Pidl() { ::CoTaskMemFree(p); }
-};
+using Pidl = vd::testing::ShellPidl;
 
 // Records the first page record that reaches a view window: a window of the
 // views' class below a browser frame, as every view window is.
@@ -334,15 +330,10 @@ TEST_F(CloudView, TheTreeAndTheRootsUnderComputerGetTheLibrarysIcons) {
         ASSERT_EQ(m_desktop->ParseDisplayName(nullptr, nullptr, const_cast<wchar_t*>(root.path), nullptr, &full.p,
                                               nullptr),
                   S_OK);
-        LPCITEMIDLIST child = ::ILFindLastID(full.p);
-        Com<IExtractIconW> extract;
-        ASSERT_EQ(computer->GetUIObjectOf(nullptr, 1, &child, IID_IExtractIconW, nullptr, extract.put_void()), S_OK);
-        wchar_t location[MAX_PATH] = {};
-        int index = -1;
-        UINT flags = 0;
-        ASSERT_EQ(extract->GetIconLocation(0, location, MAX_PATH, &index, &flags), S_OK);
-        EXPECT_EQ(fs::path(location).filename().wstring(), L"Pandrel64.dll");
-        EXPECT_EQ(index, root.index);
+        const vd::testing::IconLocation where = vd::testing::IconLocationOf(computer.get(), ::ILFindLastID(full.p));
+        ASSERT_EQ(where.hr, S_OK);
+        EXPECT_EQ(fs::path(where.file).filename().wstring(), L"Pandrel64.dll");
+        EXPECT_EQ(where.index, root.index);
         // The icon group at that place is the root's own picture.
         HICON byIndex = nullptr;
         ASSERT_EQ(::ExtractIconExW(dll.c_str(), root.index, &byIndex, nullptr, 1), 1u);
@@ -367,21 +358,17 @@ TEST_F(CloudView, TheTreeAndTheRootsUnderComputerGetTheLibrarysIcons) {
     LPITEMIDLIST item = nullptr;
     int asked = 0;
     while (items->Next(1, &item, nullptr) == S_OK) {
-        LPCITEMIDLIST one = item;
         Com<IExtractIconW> extract;
-        ASSERT_EQ(m_root->GetUIObjectOf(nullptr, 1, &one, IID_IExtractIconW, nullptr, extract.put_void()), S_OK);
-        wchar_t location[MAX_PATH] = {};
-        int index = -1;
-        UINT flags = 0;
-        EXPECT_EQ(extract->GetIconLocation(0, location, MAX_PATH, &index, &flags), S_OK);
-        EXPECT_EQ(flags, static_cast<UINT>(GIL_NOTFILENAME | GIL_DONTCACHE));
+        const vd::testing::IconLocation where = vd::testing::IconLocationOf(m_root.get(), item, &extract);
+        ASSERT_EQ(where.hr, S_OK);
+        EXPECT_EQ(where.flags, static_cast<UINT>(GIL_NOTFILENAME | GIL_DONTCACHE));
         HICON large = nullptr, small = nullptr;
-        EXPECT_EQ(extract->Extract(location, index, &large, &small, MAKELONG(32, 16)), S_OK);
+        EXPECT_EQ(extract->Extract(where.file.c_str(), where.index, &large, &small, MAKELONG(32, 16)), S_OK);
         EXPECT_NE(large, nullptr);
         EXPECT_NE(small, nullptr);
         if (large) ::DestroyIcon(large);
         if (small) ::DestroyIcon(small);
-        indexes.insert(index);
+        indexes.insert(where.index);
         ++asked;
         ::CoTaskMemFree(item);
     }
@@ -391,13 +378,7 @@ TEST_F(CloudView, TheTreeAndTheRootsUnderComputerGetTheLibrarysIcons) {
     Pidl empty;
     empty.p = static_cast<LPITEMIDLIST>(::CoTaskMemAlloc(2));
     empty.p->mkid.cb = 0;
-    LPCITEMIDLIST none = empty.p;
-    Com<IExtractIconW> extract;
-    ASSERT_EQ(m_root->GetUIObjectOf(nullptr, 1, &none, IID_IExtractIconW, nullptr, extract.put_void()), S_OK);
-    int index = 0;
-    UINT flags = 0;
-    wchar_t location[MAX_PATH] = {};
-    EXPECT_EQ(extract->GetIconLocation(0, location, MAX_PATH, &index, &flags), E_FAIL);
+    EXPECT_EQ(vd::testing::IconLocationOf(m_root.get(), empty.p).hr, E_FAIL);
 }
 
 TEST_F(CloudView, TheSeededPicturesShowTheirThumbnailsInIconView) {

@@ -12,11 +12,44 @@
 #include <fstream>
 #include <string>
 
+#include "com_ptr.h"
 #include "platform/process.h"
 #include "service_account.h"
 #include "wine_test_support.h"
 
 namespace vd::testing {
+
+inline constexpr wchar_t kCloudDisk[] =
+    L"::{20D04FE0-3AEA-1069-A2D8-08002B30309D}\\::{CB5DEC9E-175E-45DF-B647-BCBEE0669FE6}";
+
+// An identifier list the shell allocated, freed with it.
+struct ShellPidl {
+    LPITEMIDLIST p = nullptr;
+    ShellPidl() = default;
+    ShellPidl(const ShellPidl&) = delete;
+    ShellPidl& operator=(const ShellPidl&) = delete;
+    ~ShellPidl() { ::CoTaskMemFree(p); }
+};
+
+// Where an item's icon comes from, as the shell asks for it.
+struct IconLocation {
+    HRESULT hr = E_FAIL;
+    std::wstring file;
+    int index = -1;
+    UINT flags = 0;
+};
+inline IconLocation IconLocationOf(IShellFolder* folder, LPCITEMIDLIST child,
+                                   vd::com::ComPtr<IExtractIconW>* extract = nullptr) {
+    IconLocation where;
+    vd::com::ComPtr<IExtractIconW> icon;
+    where.hr = folder->GetUIObjectOf(nullptr, 1, &child, IID_IExtractIconW, nullptr, icon.put_void());
+    if (FAILED(where.hr)) return where;
+    wchar_t location[MAX_PATH] = {};
+    where.hr = icon->GetIconLocation(0, location, MAX_PATH, &where.index, &where.flags);
+    where.file = location;
+    if (extract) *extract = icon;
+    return where;
+}
 
 inline std::filesystem::path ExeFolder() {
     wchar_t path[MAX_PATH];

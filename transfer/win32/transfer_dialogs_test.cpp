@@ -17,6 +17,7 @@
 #include <set>
 #include <thread>
 
+#include "held_upload_slots.h"
 #include "cloud_sdk.h"
 #include "login.h"
 #include "md5.h"
@@ -338,15 +339,8 @@ TEST_F(UploadEndToEnd, FiveTasksWhileEverySlotIsTakenEachShowsItWaitsThenAllRun)
   const std::string target = NewCatalog("五个任务");
   ASSERT_FALSE(target.empty());
   // The test holds every slot, so each task must wait however fast the service is.
-  struct HeldSlots {
-    int count = 0;
-    void Release() {
-      for (; count > 0; --count) ReleaseSlot(RunningUploads());
-    }
-    ~HeldSlots() { Release(); }
-  } held;
-  while (held.count < kMaxRunningTransfers && TryTakeSlot(RunningUploads())) ++held.count;
-  ASSERT_EQ(held.count, kMaxRunningTransfers) << "no upload may run when the test starts";
+  vdtransfer::testing::HeldUploadSlots held;
+  ASSERT_TRUE(held.TakeAll()) << "no upload may run when the test starts";
   constexpr int kTasks = 5;
   std::atomic<int> finished{0};
   std::vector<HWND> dialogs;

@@ -766,10 +766,19 @@ void CIVDShellView::QuitViewListThread() {
 }
 
 void CIVDShellView::ViewListThread() {
+    static std::atomic<bool> asked{false};
     while (true) {
         const DWORD waited = ::WaitForSingleObject(m_wake, 2000);
         if (m_quit.load()) return;
-        if (waited == WAIT_OBJECT_0) _FillListViewEx();
+        if (waited != WAIT_OBJECT_0) continue;
+        _FillListViewEx();
+        // After the first fill of the process, the desktop client is asked for
+        // the sync folders' states, from this thread: it may be slow to
+        // answer, and neither the shell's thread nor the first rows wait for it.
+        if (!asked.exchange(true) &&
+            !vd::Untils::SendToNimbra(vd::NIMBRA_SYNC_STATE_REQUEST, std::string_view(), 5000)) {
+            VD_LOG_WARN("侧边栏主动向同步盘获取状态失败 ErrorCode=%lu", ::GetLastError());
+        }
     }
 }
 
@@ -789,22 +798,16 @@ void CIVDShellView::_FillListViewEx() {
     ::PostMessageW(m_list, WM_VD_UPDATE_LISTS, 0, 0);
     // Only a first fill and a user's refresh ask the cloud; every other fill
     // shows what the cache holds, so a record never starts another listing.
-    const bool askCloud = (mode == FillMode::First || mode == FillMode::Refresh) && !pageMode;
+    bool askCloud = (mode == FillMode::First || mode == FillMode::Refresh) && !pageMode;
+    constexpr SHCONTF kFlags = SHCONTF_FOLDERS | SHCONTF_NONFOLDERS;
     bool more = true;
     while (more && !m_quit.load()) {
         bool atEnd = true;
         bool loading = false;
         ComPtr<IEnumIDList> items;
-        const HRESULT hr =
-            m_folder->EnumObjectsEx(askCloud && plan.First() == 0 ? m_window : nullptr,
-                                    SHCONTF_FOLDERS | SHCONTF_NONFOLDERS, items.put(), plan.First(), plan.Last(),
-                                    &atEnd, &loading);
-        if (m_fillCount >= 2) {
-            m_loadingWanted.store(false);
-        } else {
-            m_loadingWanted.store(loading);
-        }
-        if (!m_loadingWanted.load()) ::PostMessageW(m_list, WM_VD_LOADING, 0, 0);
+        // Pages come from the cache alone, so what it holds shows at once.
+        const HRESULT hr = m_folder->EnumObjectsEx(nullptr, kFlags, items.put(), plan.First(), plan.Last(), &atEnd,
+                                                   &loading);
         if (FAILED(hr) || !items) {
             VD_LOG_ERROR("显示接口调用失败");
         } else {
@@ -814,6 +817,16 @@ void CIVDShellView::_FillListViewEx() {
             }
             ::PostMessageW(m_list, WM_VD_DRAW_PAGE, 0, 0);
         }
+        if (askCloud) {
+            // Then the cloud is asked for the folder again (starting a listing
+            // takes a while); what it finds comes back as records.
+            askCloud = false;
+            ComPtr<IEnumIDList> ignored;
+            bool ignoredEnd = true;
+            m_folder->EnumObjectsEx(m_window, kFlags, ignored.put(), 0, 1, &ignoredEnd, &loading);
+        }
+        m_loadingWanted.store(m_fillCount < 2 && loading);
+        if (!m_loadingWanted.load()) ::PostMessageW(m_list, WM_VD_LOADING, 0, 0);
         more = plan.Advance(atEnd);
         if (more) ::Sleep(kPagePauseMs);
     }
