@@ -1,11 +1,13 @@
-// view_probe <parse name> [child name] [--rows N]
+// view_probe <parse name> [child name] [--rows N] [--settle MS]
 // Opens a folder's view the way Explorer hosts it (a browser frame, the
 // folder's CreateViewObject, CreateViewWindow) in this process and times,
 // from CreateViewWindow on, the first rows in the list and N rows (default
 // 10,000, or every row the folder has when fewer). The folder is bound and
 // listed once before, untimed, so the catalog's cache is in memory and a
 // cloud folder's listing is not what is measured. Memory is the process's
-// working set after the N rows less that before CreateViewWindow. Prints:
+// working set after the N rows less that before CreateViewWindow. With
+// --settle the process runs its messages that long before the view opens
+// (a cloud folder's cache file loads in the background meanwhile). Prints:
 //   first_rows_ms=<t> rows=<n> rows_ms=<t> bytes_per_row=<b> slowest_reply_ms=<t>
 #include <windows.h>
 #include <psapi.h>
@@ -89,9 +91,12 @@ int wmain(int argc, wchar_t** argv) {
   }
   std::wstring path = argv[1], child;
   long wanted = 10000;
+  DWORD settle = 0;
   for (int i = 2; i < argc; ++i) {
     if (std::wcscmp(argv[i], L"--rows") == 0 && i + 1 < argc) {
       wanted = std::wcstol(argv[++i], nullptr, 10);
+    } else if (std::wcscmp(argv[i], L"--settle") == 0 && i + 1 < argc) {
+      settle = static_cast<DWORD>(std::wcstol(argv[++i], nullptr, 10));
     } else {
       child = argv[i];
     }
@@ -116,6 +121,7 @@ int wmain(int argc, wchar_t** argv) {
         }
       }
       wanted = std::min(wanted, items);
+      if (settle) vd::testing::PumpUntil([] { return false; }, settle);
       const SIZE_T before = MemoryBytes();
       const auto start = Clock::now();
       if (SUCCEEDED(host.Show(folder.get()))) {
