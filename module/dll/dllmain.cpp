@@ -5,6 +5,7 @@
 #include "extract_icon.h"
 #include "platform/fault.h"
 #include "shell_image_lists.h"
+#include "trace.h"
 #include "vd_module.h"
 #include "vd_shell_folder.h"
 #include "vd_shell_view.h"
@@ -19,6 +20,9 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) noexcept 
       ::DisableThreadLibraryCalls(instance);
       break;
     case DLL_PROCESS_DETACH:
+      // The process logger's drain thread is gone at process exit: a trace
+      // written from here on would wait for a buffer nobody empties.
+      vd::trace::SetTraceSink(nullptr);
       // At process exit other libraries may be gone already: only an unload
       // gives the pictures back.
       if (reserved == nullptr) {

@@ -39,7 +39,6 @@ std::atomic<DWORD> g_listStyle{kDefaultViewStyle};
 std::map<std::string, int> g_syncStates;
 
 constexpr wchar_t kViewClass[] = L"VDViewClass";
-constexpr int kSideBarWidth = 240;
 
 vd::PcPidl Bytes(LPCITEMIDLIST list) { return reinterpret_cast<vd::PcPidl>(list); }
 
