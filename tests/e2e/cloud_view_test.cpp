@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cwchar>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -25,6 +26,7 @@
 #include "message_pump.h"
 #include "pidl.h"
 #include "platform/process.h"
+#include "platform/text.h"
 #include "platform/sync.h"
 #include "service_account.h"
 #include "view_host.h"
@@ -520,6 +522,50 @@ TEST_F(CloudView, RecordsRefillTheirFolderOnlyAndMalformedOnesAreDropped) {
     ::PostMessageW(host.View(), WM_USER + 101, 0, 0x12345678);
     PumpUntil([] { return false; }, 300);
     EXPECT_TRUE(::IsWindow(host.View()));
+}
+
+TEST_F(CloudView, AnActivatedFolderOpensInTheBrowserAndF5ShowsTheListingAgain) {
+    SetReportStyle(true);
+    ViewHost host(0, 0, 700, 420, L"activate");
+    ASSERT_EQ(host.Show(m_root.get()), S_OK);
+    ASSERT_TRUE(PumpUntil([&] { return host.Find(L"readme.txt") >= 0; }, 60000));
+    PumpUntil([] { return false; }, 800);
+    auto activate = [&](const wchar_t* name) {
+        NMITEMACTIVATE note = {};
+        note.hdr.hwndFrom = host.List();
+        note.hdr.idFrom = 123;
+        note.hdr.code = LVN_ITEMACTIVATE;
+        note.iItem = host.Find(name);
+        ::SendMessageW(host.View(), WM_NOTIFY, 123, reinterpret_cast<LPARAM>(&note));
+    };
+    // A catalog and a node that lists items open in this browser, at the
+    // absolute list of root and item; the browser binds it like any other.
+    for (const wchar_t* name : {L"图片", L"收到的分享"}) {
+        const std::size_t before = host.Browser().browsed.size();
+        activate(name);
+        ASSERT_EQ(host.Browser().browsed.size(), before + 1) << "nothing opened for " << platform::WideToUtf8(
+            std::u16string(name, name + std::wcslen(name)));
+        const auto* list = reinterpret_cast<LPCITEMIDLIST>(host.Browser().browsed.back().data());
+        EXPECT_TRUE(::ILIsParent(m_rootPidl.p, list, TRUE)) << "not a child of the cloud disk";
+        Com<IShellFolder> opened;
+        EXPECT_EQ(m_desktop->BindToObject(list, nullptr, IID_IShellFolder, opened.put_void()), S_OK);
+        STRRET ret = {};
+        wchar_t text[MAX_PATH] = {};
+        ASSERT_EQ(m_root->GetDisplayNameOf(::ILFindLastID(list), SHGDN_INFOLDER, &ret), S_OK);
+        ::StrRetToBufW(&ret, ::ILFindLastID(list), text, MAX_PATH);
+        EXPECT_STREQ(text, name);
+    }
+    // F5 in the list: the listing's order again after a sort.
+    const std::vector<std::wstring> listed = host.Names();
+    NMLISTVIEW click = {};
+    click.hdr.hwndFrom = host.List();
+    click.hdr.idFrom = 123;
+    click.hdr.code = LVN_COLUMNCLICK;
+    click.iSubItem = 0;
+    ::SendMessageW(host.View(), WM_NOTIFY, 123, reinterpret_cast<LPARAM>(&click));
+    ASSERT_NE(host.Names(), listed);
+    ::SendMessageW(host.List(), WM_KEYDOWN, VK_F5, 0);
+    EXPECT_TRUE(PumpUntil([&] { return host.Names() == listed; }, 10000)) << "F5 did not fill the list again";
 }
 
 // Last: a sign-out stops the process's transfers for good.

@@ -19,6 +19,7 @@ class HostBrowser final : public IShellBrowser {
   HWND frame = nullptr;
   vd::com::ComPtr<IShellView> view;
   std::vector<UINT> statusMessages;  // SendControlMsg(FCW_STATUS) messages, in order
+  std::vector<std::vector<BYTE>> browsed;  // BrowseObject's identifier lists, in order
 
   STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
     if (!out) return E_POINTER;
@@ -44,7 +45,12 @@ class HostBrowser final : public IShellBrowser {
   STDMETHODIMP SetStatusTextSB(LPCWSTR) override { return S_OK; }
   STDMETHODIMP EnableModelessSB(BOOL) override { return S_OK; }
   STDMETHODIMP TranslateAcceleratorSB(MSG*, WORD) override { return S_FALSE; }
-  STDMETHODIMP BrowseObject(PCUIDLIST_RELATIVE, UINT) override { return E_NOTIMPL; }
+  STDMETHODIMP BrowseObject(PCUIDLIST_RELATIVE list, UINT) override {
+    if (!list) return E_INVALIDARG;
+    const auto* bytes = reinterpret_cast<const BYTE*>(list);
+    browsed.emplace_back(bytes, bytes + ::ILGetSize(list));
+    return S_OK;
+  }
   STDMETHODIMP GetViewStateStream(DWORD, IStream** stream) override {
     if (stream) *stream = nullptr;
     return E_NOTIMPL;

@@ -20,6 +20,7 @@
 #include "trace.h"
 #include "untils.h"
 #include "vd_cache.h"
+#include "download_task.h"
 #include "vd_data_object.h"
 #include "vd_module.h"
 #include "vd_shell_folder.h"
@@ -564,6 +565,9 @@ LRESULT CIVDShellView::OnListMessage(UINT message, WPARAM wParam, LPARAM lParam)
         case WM_VD_FIX_IMAGES:
             FixImages();
             return 0;
+        case WM_KEYDOWN:
+            if (OnKeyDown(static_cast<UINT>(wParam))) return 0;
+            break;
         case WM_VD_LOADING:
             if (wParam) {
                 ShowLoadingBar();
@@ -597,6 +601,9 @@ LRESULT CIVDShellView::OnNotify(NMHDR* header) {
                 return 0;
             case LVN_COLUMNCLICK:
                 OnHeaderClick(reinterpret_cast<NMLISTVIEW*>(header)->iSubItem);
+                return 0;
+            case LVN_ITEMACTIVATE:
+                OnItemActivated(reinterpret_cast<NMITEMACTIVATE*>(header)->iItem);
                 return 0;
             default:
                 return 0;
@@ -649,6 +656,94 @@ LRESULT CIVDShellView::OnCustomDraw(NMLVCUSTOMDRAW* draw) {
 void CIVDShellView::OnHeaderClick(int column) {
     m_sort.Click(column);
     SortItems();
+}
+
+bool CIVDShellView::OnKeyDown(UINT key) {
+    const bool control = (::GetKeyState(VK_CONTROL) & 0x8000) != 0;
+    if (key == VK_F5) {
+        Refresh();
+        return true;
+    }
+    if (control && key == 'A') {
+        ListView_SetItemState(m_list, -1, LVIS_SELECTED, LVIS_SELECTED);
+        return true;
+    }
+    return false;
+}
+
+void CIVDShellView::OnItemActivated(int row) {
+    if (row < 0) row = ListView_GetNextItem(m_list, -1, LVNI_FOCUSED);
+    LVITEMW item = {};
+    item.mask = LVIF_PARAM;
+    item.iItem = row;
+    if (row < 0 || !ListView_GetItem(m_list, &item) || item.lParam == 0) return;
+    const auto bytes = reinterpret_cast<vd::PcPidl>(item.lParam);
+    const int kind = VDPidlMgr::GetItemType(bytes);
+    if (kind == vd::kKindContent) {
+        OnItemActivatedFile(bytes);
+        return;
+    }
+    if (kind == vd::kKindNode) {
+        const int index = VDPidlMgr::GetNodeIndex(bytes);
+        if (index == vd::kNodeCalendar || index == vd::kNodeMessages || index == vd::kNodeContacts ||
+            index == vd::kNodeNotes) {
+            vd::ShellEnv::ShellNimbraView(index, m_window);  // their pages are the desktop client's
+            return;
+        }
+    }
+    // A folder (or a node that lists items) opens in this browser.
+    LPCITEMIDLIST root = vd::ShellEnv::RootList();
+    if (root == nullptr || !m_browser) return;
+    LPITEMIDLIST folder = m_pidl ? ::ILCombine(root, m_pidl) : ::ILClone(root);
+    LPITEMIDLIST target = folder ? ::ILCombine(folder, reinterpret_cast<LPCITEMIDLIST>(bytes)) : nullptr;
+    ::ILFree(folder);
+    if (target == nullptr) return;
+    m_browser->BrowseObject(target, SBSP_SAMEBROWSER | SBSP_ABSOLUTE);
+    ::ILFree(target);
+}
+
+void CIVDShellView::OnItemActivatedFile(vd::PcPidl item) {
+    if (ListView_GetSelectedCount(m_list) > 1) return;
+    // In a file dialog the dialog takes the file.
+    ComPtr<ICommDlgBrowser> dialog;
+    if (m_browser && SUCCEEDED(m_browser->QueryInterface(IID_ICommDlgBrowser, dialog.put_void())) && dialog) {
+        ::SendMessageW(m_parent, WM_COMMAND, IDOK, 0);
+        return;
+    }
+    // Opened from the account's open-files folder, in the item's folders, and
+    // sent back when it changes there.
+    std::u16string target = vd::CVDLogin::GetInstance().OpenFilesFolder();
+    if (target.empty()) return;
+    constexpr std::size_t kFullNameChars = 519;  // the display path's longest
+    char16_t full[kFullNameChars + 1] = {};
+    std::size_t length = kFullNameChars;
+    LPITEMIDLIST path = m_pidl ? ::ILCombine(m_pidl, reinterpret_cast<LPCITEMIDLIST>(item))
+                               : ::ILClone(reinterpret_cast<LPCITEMIDLIST>(item));
+    const bool named = path && VDPidlMgr::GetFullName(Bytes(path), full, length) >= 0;
+    ::ILFree(path);
+    if (!named) return;
+    const std::u16string_view name(full, length);
+    const std::size_t first = name.find(u'\\'), last = name.rfind(u'\\');
+    if (first != std::u16string_view::npos && last > first) {
+        target += u"\\";
+        target += name.substr(first + 1, last - first - 1);
+    }
+    target += u"\\";
+    const int made = ::SHCreateDirectoryExW(nullptr, reinterpret_cast<const wchar_t*>(target.c_str()), nullptr);
+    if (made != ERROR_SUCCESS && made != ERROR_ALREADY_EXISTS && made != ERROR_FILE_EXISTS) {
+        VD_LOG_ERROR("CreateMultiDir Fail! %s", platform::WideToAnsi(target).c_str());
+        return;
+    }
+    vdtransfer::CloudEntry entry;
+    entry.id = platform::WideToAnsi(VDPidlMgr::GetIdString(item));
+    entry.name = platform::WideToAnsi(VDPidlMgr::GetName(item));
+    entry.size = VDPidlMgr::GetSize(item);
+    entry.fullId = entry.id;
+    entry.parentId = m_catalogId;
+    auto* task = new vdtransfer::CVDDownloadFileTask();
+    if (task->StartDownloadServer({entry}, m_window, 3, false, platform::WideToAnsi(target), "") != 0) {
+        VD_LOG_ERROR("the file could not be opened: its download did not start");
+    }
 }
 
 void CIVDShellView::SortItems() {

@@ -105,6 +105,12 @@ private:
     void DrawViewList();
     void DrawPage(PagePlan& page);
     void OnHeaderClick(int column);
+    // A double-click or Enter: a folder opens in the browser, a fixed node's
+    // page goes to the desktop client, a file is downloaded and opened.
+    void OnItemActivated(int row);
+    void OnItemActivatedFile(vd::PcPidl item);
+    // True when the key was handled and goes no further.
+    bool OnKeyDown(UINT key);
     void SortItems();
     void RefreshThumbnails();
     // Thumbnails go in as items are painted: a painted item whose picture is
