@@ -372,6 +372,11 @@ LRESULT CIVDShellView::OnViewMessage(UINT message, WPARAM wParam, LPARAM lParam)
         case WM_CREATE:
             OnCreate();
             return 0;
+        case WM_DESTROY:
+            // A browser may take its window down without DestroyViewWindow
+            // (a sign-out closes it): the fill thread ends with the window.
+            QuitViewListThread();
+            return 0;
         case WM_SIZE:
             OnSize(LOWORD(lParam), HIWORD(lParam));
             return 0;
