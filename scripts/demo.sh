@@ -148,8 +148,8 @@ wait "$dragged" && tr -d '\r' <"$out/drag-out.log"
 cmp "$src/大文件.bin" "$dragout/大文件.bin" && echo "大文件.bin arrived byte for byte"
 
 echo "== Both folders afterwards (vdview.exe: a folder's view in a window of its own)"
-# The cloud view does not open catalogs on a double-click yet, so the
-# folders are shown by hosting their views beside Wine's Explorer.
+# The folders' views are hosted in windows of their own, placed beside
+# Wine's Explorer.
 cloud='::{20D04FE0-3AEA-1069-A2D8-08002B30309D}\::{CB5DEC9E-175E-45DF-B647-BCBEE0669FE6}'
 "$run" "$bin/vdview.exe" 650 24 20 "$cloud" 我的文档 资料 </dev/null >"$out/view-cloud.log" 2>&1 &
 views=$!
