@@ -108,6 +108,17 @@ std::vector<std::uint32_t> IconPixels(HICON icon) {
     return pixels;
 }
 
+// A left click on a column header, as the list reports it to the view.
+void ClickHeader(const ViewHost& host, int column) {
+    NMLISTVIEW click = {};
+    click.hdr.hwndFrom = host.List();
+    click.hdr.idFrom = 123;
+    click.hdr.code = LVN_COLUMNCLICK;
+    click.iItem = -1;
+    click.iSubItem = column;
+    ::SendMessageW(host.View(), WM_NOTIFY, 123, reinterpret_cast<LPARAM>(&click));
+}
+
 class CloudView : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -296,13 +307,7 @@ TEST_F(CloudView, TheRootListsNodesCatalogsAndContentsInOrderWithTheirColumnsAnd
     EXPECT_NE(std::find(status.begin(), status.end(), static_cast<UINT>(SB_SETTEXTW)), status.end());
 
     // Sorting: the first click on the name sorts descending, folders still first.
-    NMLISTVIEW click = {};
-    click.hdr.hwndFrom = host.List();
-    click.hdr.idFrom = 123;
-    click.hdr.code = LVN_COLUMNCLICK;
-    click.iItem = -1;
-    click.iSubItem = 0;
-    ::SendMessageW(host.View(), WM_NOTIFY, 123, reinterpret_cast<LPARAM>(&click));
+    ClickHeader(host, 0);
     names = host.Names();
     const auto firstFile = std::find(names.begin(), names.end(), L"readme.txt");
     ASSERT_NE(firstFile, names.end());
@@ -474,12 +479,7 @@ TEST_F(CloudView, RecordsRefillTheirFolderOnlyAndMalformedOnesAreDropped) {
     const std::vector<std::wstring> listed = host.Names();
 
     // Sorted by name descending, the list is no longer in the listing's order.
-    NMLISTVIEW click = {};
-    click.hdr.hwndFrom = host.List();
-    click.hdr.idFrom = 123;
-    click.hdr.code = LVN_COLUMNCLICK;
-    click.iSubItem = 0;
-    ::SendMessageW(host.View(), WM_NOTIFY, 123, reinterpret_cast<LPARAM>(&click));
+    ClickHeader(host, 0);
     const std::vector<std::wstring> sorted = host.Names();
     ASSERT_NE(sorted, listed);
 
@@ -502,8 +502,8 @@ TEST_F(CloudView, RecordsRefillTheirFolderOnlyAndMalformedOnesAreDropped) {
     for (const Case& c : cases) {
         // Back to the sorted order before each record.
         if (host.Names() != sorted) {
-            ::SendMessageW(host.View(), WM_NOTIFY, 123, reinterpret_cast<LPARAM>(&click));
-            ::SendMessageW(host.View(), WM_NOTIFY, 123, reinterpret_cast<LPARAM>(&click));
+            ClickHeader(host, 0);
+            ClickHeader(host, 0);
         }
         ASSERT_EQ(host.Names(), sorted) << c.what;
         SendRecord(host.View(), c.code, c.bytes);
@@ -557,12 +557,7 @@ TEST_F(CloudView, AnActivatedFolderOpensInTheBrowserAndF5ShowsTheListingAgain) {
     }
     // F5 in the list: the listing's order again after a sort.
     const std::vector<std::wstring> listed = host.Names();
-    NMLISTVIEW click = {};
-    click.hdr.hwndFrom = host.List();
-    click.hdr.idFrom = 123;
-    click.hdr.code = LVN_COLUMNCLICK;
-    click.iSubItem = 0;
-    ::SendMessageW(host.View(), WM_NOTIFY, 123, reinterpret_cast<LPARAM>(&click));
+    ClickHeader(host, 0);
     ASSERT_NE(host.Names(), listed);
     ::SendMessageW(host.List(), WM_KEYDOWN, VK_F5, 0);
     EXPECT_TRUE(PumpUntil([&] { return host.Names() == listed; }, 10000)) << "F5 did not fill the list again";
