@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -67,14 +68,8 @@ class World {
   // wantChild: the arguments name a child folder, whose figures must come too.
   ProbeResult Probe(const std::string& args, bool wantChild) {
     ProbeResult r;
-    const fs::path errors = dir_ / "probe.err";
-    FILE* out = ::popen((Wine(std::string("'") + WIN64_BIN + "/shell_enum_probe.exe' " + args) + " 2>'" +
-                         errors.string() + "'").c_str(),
-                        "r");
-    if (!out) return r;
-    char line[256] = {};
     bool root = false, target = false;
-    while (std::fgets(line, sizeof line, out)) {
+    const bool exited = RunProbe("shell_enum_probe", args, [&](const char* line) {
       root |= std::sscanf(line, "root_items=%ld root_first_ms=%lf root_total_ms=%lf", &r.rootItems, &r.rootFirstMs,
                           &r.rootTotalMs) == 3;
       target |= std::sscanf(line, "items=%ld first_ms=%lf total_ms=%lf", &r.items, &r.firstMs, &r.totalMs) == 3;
@@ -82,35 +77,22 @@ class World {
       double againFirst = 0;
       std::sscanf(line, "again_items=%ld again_first_ms=%lf again_total_ms=%lf", &againItems, &againFirst,
                   &r.againTotalMs);
-    }
-    r.ok = ::pclose(out) == 0 && root && (target || !wantChild);
-    if (!r.ok) {
-      // What the probe said goes with the failure.
-      std::ifstream said(errors);
-      for (std::string line; std::getline(said, line);) std::fprintf(stderr, "probe: %s\n", line.c_str());
-    }
+    });
+    r.ok = exited && root && (target || !wantChild);
+    if (!r.ok) SayErrors("shell_enum_probe");
     return r;
   }
 
   // view_probe.exe: the folder's view hosted in a fresh process.
   ViewResult ViewProbe(const std::string& args) {
     ViewResult r;
-    const fs::path errors = dir_ / "view_probe.err";
-    FILE* out = ::popen((Wine(std::string("'") + WIN64_BIN + "/view_probe.exe' " + args) + " 2>'" +
-                         errors.string() + "'").c_str(),
-                        "r");
-    if (!out) return r;
-    char line[256] = {};
     bool seen = false;
-    while (std::fgets(line, sizeof line, out)) {
+    const bool exited = RunProbe("view_probe", args, [&](const char* line) {
       seen |= std::sscanf(line, "first_rows_ms=%lf rows=%ld rows_ms=%lf bytes_per_row=%lf slowest_reply_ms=%lf",
                           &r.firstRowsMs, &r.rows, &r.rowsMs, &r.bytesPerRow, &r.slowestReplyMs) == 5;
-    }
-    r.ok = ::pclose(out) == 0 && seen;
-    if (!r.ok) {
-      std::ifstream said(errors);
-      for (std::string line; std::getline(said, line);) std::fprintf(stderr, "view probe: %s\n", line.c_str());
-    }
+    });
+    r.ok = exited && seen;
+    if (!r.ok) SayErrors("view_probe");
     return r;
   }
 
@@ -159,6 +141,24 @@ class World {
     }
     ok = true;
   }
+
+  // Runs bench/win32/<name>.exe under Wine with `args`, handing each line it
+  // prints to `line`; true when it exited with 0.
+  bool RunProbe(const char* name, const std::string& args, const std::function<void(const char*)>& line) {
+    FILE* out = ::popen((Wine(std::string("'") + WIN64_BIN + "/" + name + ".exe' " + args) + " 2>'" +
+                         ErrorsOf(name).string() + "'").c_str(),
+                        "r");
+    if (!out) return false;
+    char text[256] = {};
+    while (std::fgets(text, sizeof text, out)) line(text);
+    return ::pclose(out) == 0;
+  }
+  // What a probe said on stderr, for a failure.
+  void SayErrors(const char* name) const {
+    std::ifstream said(ErrorsOf(name));
+    for (std::string line; std::getline(said, line);) std::fprintf(stderr, "%s: %s\n", name, line.c_str());
+  }
+  fs::path ErrorsOf(const char* name) const { return dir_ / (std::string(name) + ".err"); }
 
   std::string Wine(const std::string& command) const { return std::string("'") + WINE_RUN + "' " + command; }
 
